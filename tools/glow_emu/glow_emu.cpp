@@ -404,6 +404,16 @@ static void serve(emu_run *run)
 	send_due_replies(run, true);
 }
 
+// What the three LEDs show now, one line each.
+static void print_state(const emu_controller *controller)
+{
+	for (int led = 0; led < emu_led_count; ++led) {
+		char line[160];
+		describe_led(controller, led, line, sizeof line);
+		printf("glow_emu: %s\n", line);
+	}
+}
+
 static bool open_sockets(emu_run *run)
 {
 	const emu_options *options = &run->options;
@@ -458,6 +468,8 @@ int main(int argc, char **argv)
 
 	printf("glow_emu: listening on %s:%ld\n", run.options.address, run.options.port);
 	serve(&run);
+	if (!run.options.quiet)
+		print_state(&run.controller);
 	printf("glow_emu: stopped after %ld datagrams\n", run.received);
 	if (run.log != nullptr)
 		fclose(run.log);

@@ -1,0 +1,285 @@
+"""Test bed for glow_ctl's system tests: two network namespaces joined by a
+veth pair, glow_emu on the controller side, glow_ctl on the device side.
+
+Every test bed gets namespace names of its own (test process id and a
+counter), creates the veth ends directly inside the namespaces, ends only the
+processes it started, by PID, and deletes its namespaces however the test
+ends. Run as root; without root the tests report themselves skipped (exit 77),
+except under CI=true, where that is a failure.
+"""
+
+import json
+import os
+import shlex
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+CTL = os.environ.get("GLOW_CTL", "")
+EMU = os.environ.get("GLOW_EMU", "")
+NO_SOCKET = os.environ.get("GLOW_NO_SOCKET", "")
+# The program runner for a cross build (qemu-user), empty for a native one.
+RUNNER = shlex.split(os.environ.get("GLOW_RUNNER", ""))
+INTERFACE = os.environ.get("GLOW_INTERFACE", "eth1")
+PORT = int(os.environ.get("GLOW_PORT", "9000"))
+OWN = os.environ.get("GLOW_OWN_ADDRESS", "169.254.100.1")
+CONTROLLER = os.environ.get("GLOW_CONTROLLER_ADDRESS", "169.254.100.2")
+
+SKIP = 77
+HARD_LIMIT_S = 15  # no glow_ctl run may take longer than this
+PREFIX = "glwt"
+
+
+def packet(sequence, led, red=0, green=0, blue=0):
+    """A register-write datagram, built from the format table."""
+    first = 3 * led + 4
+    words = [first, red, first + 1, green, first + 2, blue]
+    return (bytes([0x00, 0x2C, 0x40, 0x20, 0, 0]) + (sequence & 0xFFFF).to_bytes(2, "big")
+            + bytes(20) + bytes([0x02, 0, 0, 0])
+            + b"".join((w & 0xFFFF).to_bytes(2, "big") for w in words))
+
+
+def sibling(address, last):
+    """address with its last octet replaced."""
+    return ".".join(address.split(".")[:3] + [str(last)])
+
+
+def ip(*args, check=True):
+    return subprocess.run(["ip", *args], check=check, capture_output=True, text=True)
+
+
+def _pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+def sweep_stale_namespaces():
+    """Deletes namespaces left by test processes that no longer exist."""
+    for line in ip("netns", "list", check=False).stdout.splitlines():
+        name = line.split()[0] if line.split() else ""
+        parts = name.split("-")
+        if len(parts) >= 3 and parts[0] == PREFIX and parts[1].isdigit():
+            if not _pid_alive(int(parts[1])):
+                ip("netns", "del", name, check=False)
+
+
+class Result:
+    def __init__(self, completed):
+        self.status = completed.returncode
+        self.stdout = completed.stdout
+        self.stderr = completed.stderr
+
+
+class Emulator:
+    """A glow_emu process in the controller namespace."""
+
+    def __init__(self, bed, args, count):
+        self.bed = bed
+        self.count = count
+        self.final_output = None
+        self.log_path = os.path.join(bed.scratch, f"emu{len(bed.processes)}.jsonl")
+        self.out_path = os.path.join(bed.scratch, f"emu{len(bed.processes)}.out")
+        argv = [EMU, "--address", CONTROLLER, "--port", str(PORT), "--log", self.log_path, *args]
+        if count:
+            argv += ["--count", str(count)]
+        with open(self.out_path, "wb") as out:
+            self.process = bed.start("controller", argv, stdout=out, stderr=subprocess.STDOUT)
+        self._wait_listening()
+
+    def _wait_listening(self):
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            if b"listening on" in self.output_bytes():
+                return
+            if self.process.poll() is not None:
+                raise AssertionError(f"glow_emu exited: {self.output_bytes()!r}")
+            time.sleep(0.01)
+        raise AssertionError("glow_emu did not start listening")
+
+    def output_bytes(self):
+        with open(self.out_path, "rb") as out:
+            return out.read()
+
+    def output(self):
+        """What the emulator printed; after finish(), all of it."""
+        if self.final_output is not None:
+            return self.final_output
+        return self.output_bytes().decode()
+
+    def finish(self):
+        """Waits for the emulator to reach its datagram count (or stops it at
+        once when it has none) and returns every datagram it logged."""
+        if not self.count:
+            self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise AssertionError(f"glow_emu did not finish; it logged {len(self.datagrams())} "
+                                 f"datagrams, expected {self.count}") from None
+        self.final_output = self.output_bytes().decode()
+        return self.datagrams()
+
+    def wait_for(self, text, timeout=10):
+        """Waits until the emulator has printed text."""
+        deadline = time.monotonic() + timeout
+        while text not in self.output():
+            if time.monotonic() > deadline or not self.alive():
+                raise AssertionError(f"glow_emu never printed {text!r}: {self.output()!r}")
+            time.sleep(0.01)
+
+    def datagrams(self):
+        with open(self.log_path, encoding="ascii") as log:
+            return [json.loads(line) for line in log if line.strip()]
+
+    def alive(self):
+        return self.process.poll() is None
+
+
+class Testbed:
+    """Two fresh namespaces: "device" holds the interface named INTERFACE
+    (or device_interface) with the own address, "controller" holds its veth
+    peer with the controller's address and any extra addresses given."""
+
+    counter = 0
+
+    def __init__(self, device_interface=INTERFACE, device_address=OWN, controller_addresses=()):
+        Testbed.counter += 1
+        stem = f"{PREFIX}-{os.getpid()}-{Testbed.counter}"
+        self.device = stem + "-dev"
+        self.controller = stem + "-ctl"
+        self.device_interface = device_interface
+        self.device_address = device_address
+        self.controller_addresses = [CONTROLLER, *controller_addresses]
+        self.processes = []
+        self.scratch = None
+
+    def __enter__(self):
+        self.scratch = tempfile.mkdtemp(prefix="glow-test-")
+        try:
+            self._create()
+        except BaseException:
+            self._destroy()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self._destroy()
+        return False
+
+    def _create(self):
+        for name in (self.device, self.controller):
+            ip("netns", "del", name, check=False)
+            ip("netns", "add", name)
+        ip("link", "add", self.device_interface, "netns", self.device, "type", "veth",
+           "peer", "name", "ctl0", "netns", self.controller)
+        if self.device_address:
+            ip("-n", self.device, "addr", "add", f"{self.device_address}/16", "dev",
+               self.device_interface)
+        for address in self.controller_addresses:
+            ip("-n", self.controller, "addr", "add", f"{address}/16", "dev", "ctl0")
+        for name, link in ((self.device, self.device_interface), (self.controller, "ctl0")):
+            ip("-n", name, "link", "set", "lo", "up")
+            ip("-n", name, "link", "set", link, "up")
+
+    def _destroy(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+            if process.stdout:
+                process.stdout.close()
+        self.processes = []
+        for name in (self.device, self.controller):
+            ip("netns", "del", name, check=False)
+        if self.scratch:
+            subprocess.run(["rm", "-rf", self.scratch], check=False)
+
+    def namespace(self, side):
+        return self.device if side == "device" else self.controller
+
+    def start(self, side, argv, **popen):
+        """Starts argv in a namespace; ip netns exec execs it, so the PID
+        kept is the program's own."""
+        process = subprocess.Popen(["ip", "netns", "exec", self.namespace(side), *argv], **popen)
+        self.processes.append(process)
+        return process
+
+    def run(self, side, argv, timeout=HARD_LIMIT_S, stdin=None):
+        completed = subprocess.run(["ip", "netns", "exec", self.namespace(side), *argv],
+                                   capture_output=True, timeout=timeout, input=stdin)
+        return Result(completed)
+
+    def emulator(self, *args, count=2):
+        return Emulator(self, list(args), count)
+
+    def glow_ctl(self, *args, no_socket=False):
+        """Runs glow_ctl in the device namespace, under the hard time limit."""
+        argv = ([NO_SOCKET] if no_socket else []) + RUNNER + [CTL, *args]
+        return self.run("device", argv)
+
+    def python(self, side, code, *args, ready=True):
+        """Starts a Python helper in a namespace; waits for its "ready" line."""
+        process = self.start(side, [sys.executable, "-c", code, *args], stdout=subprocess.PIPE)
+        if ready:
+            line = process.stdout.readline()
+            if line.strip() != b"ready":
+                raise AssertionError(f"helper did not start: {line!r}")
+        return process
+
+
+def hex_of(datagram):
+    return bytes.fromhex(datagram["hex"])
+
+
+class SystemTest(unittest.TestCase):
+    """Checks shared by the system tests."""
+
+    maxDiff = None
+
+    def assertQuietSuccess(self, result):
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, b"", b""))
+
+    def assertDatagrams(self, datagrams, expected, source=(OWN, PORT)):
+        """The controller received exactly these datagrams, in this order,
+        every one from source (address, port); port None accepts any port
+        as long as all datagrams share it."""
+        self.assertEqual([hex_of(d) for d in datagrams], expected)
+        ports = {d["port"] for d in datagrams}
+        for datagram in datagrams:
+            self.assertEqual(datagram["from"], source[0])
+            if source[1] is not None:
+                self.assertEqual(datagram["port"], source[1])
+        self.assertLessEqual(len(ports), 1)
+
+
+def main():
+    """Runs the tests of the calling module; exit 77 when the test bed
+    cannot be built here and this is not CI."""
+    problem = None
+    if os.geteuid() != 0:
+        problem = "system tests need root (network namespaces)"
+    elif not (CTL and EMU):
+        problem = "GLOW_CTL and GLOW_EMU are not set"
+    else:
+        probe = f"{PREFIX}-{os.getpid()}-probe"
+        if ip("netns", "add", probe, check=False).returncode != 0:
+            problem = "cannot create network namespaces here"
+        ip("netns", "del", probe, check=False)
+    if problem:
+        print(f"SKIPPED: {problem}", file=sys.stderr)
+        sys.exit(1 if os.environ.get("CI") == "true" else SKIP)
+    # ctest's timeout ends a test with SIGTERM: turn it into an exception so
+    # that every open test bed still deletes its namespaces.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    sweep_stale_namespaces()
+    unittest.main(module="__main__", verbosity=2)

@@ -1,0 +1,83 @@
+"""glow_emu itself: it must survive anything thrown at its port, report what
+it ignores, and keep serving glow_ctl afterwards."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import CONTROLLER, PORT, SystemTest, Testbed, hex_of, packet  # noqa: E402
+
+# Sends datagrams from the device side: random bytes of random length, and
+# valid datagrams with random bytes changed, so that the decoder sees both
+# garbage and near misses. Seeded, so a failure can be replayed.
+THROW = """
+import random, socket, sys
+host, port, count, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+rng = random.Random(seed)
+valid = bytes.fromhex(sys.argv[5])
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for i in range(count):
+    if i % 3 == 0:
+        data = bytearray(valid)
+        for _ in range(rng.randint(1, 3)):
+            data[rng.randrange(len(data))] = rng.randrange(256)
+        data = bytes(data)
+    else:
+        data = rng.randbytes(rng.choice([0, 1, 7, 43, 44, 45, rng.randint(0, 1400)]))
+    s.sendto(data, (host, port))
+print("ready", flush=True)
+"""
+
+
+class Emulator(SystemTest):
+    def test_survives_random_datagrams_and_still_serves(self):
+        with Testbed() as bed:
+            emu = bed.emulator(count=0)
+            thrown = bed.run("device", [sys.executable, "-c", THROW, CONTROLLER, str(PORT), "3000",
+                                        "20261208", packet(0x0001, 1, 0x3333).hex()])
+            self.assertEqual(thrown.status, 0, thrown.stderr)
+            emu.wait_for("ignored datagram")
+            self.assertTrue(emu.alive(), emu.output())
+            result = bed.glow_ctl("-l", "1", "-r", "on", "-b", "ultra")
+            applied = "LED 1: red on 0xFFFF, green off 0x0000, blue ultra 0x5555"
+            emu.wait_for(applied)
+            datagrams = emu.finish()
+        self.assertQuietSuccess(result)
+        self.assertGreater(len(datagrams), 1000)
+        # The exchange came last and was taken in full, whatever came before:
+        # the write is applied, so it carried the sequence the emulator gave.
+        self.assertEqual(hex_of(datagrams[-2]), packet(0xFFFF, 1))
+        changes = [line for line in emu.output().splitlines() if line.startswith("LED 1:")]
+        self.assertTrue(changes[-1].startswith(applied), changes[-1])
+        self.assertIn("glow_emu: " + applied, emu.output())  # the state it ends with
+
+    def test_reports_each_kind_of_bad_datagram_once(self):
+        bad_header = bytearray(packet(0x0001, 0))
+        bad_header[2] = 0x41
+        cases = (
+            (b"\x00\x2c\x40", "length 3, not 44"),
+            (bytes(bad_header), "header or reserved bytes are wrong"),
+            (packet(0x0001, 0)[:32] + packet(0x0001, 1)[32:34] + packet(0x0001, 0)[34:],
+             "registers 7, 5, 6 are not one LED's"),
+            (packet(0x0001, 3), "registers 13, 14, 15 are not one LED's"),
+            (packet(0x0005, 2, 0xFFFF), "stale write from"),
+        )
+        send = ("import socket, sys\n"
+                "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                "s.sendto(bytes.fromhex(sys.argv[3]), (sys.argv[1], int(sys.argv[2])))\n")
+        for data, message in cases:
+            with self.subTest(message=message), Testbed() as bed:
+                emu = bed.emulator(count=1)
+                sent = bed.run("device", [sys.executable, "-c", send, CONTROLLER, str(PORT), data.hex()])
+                self.assertEqual(sent.status, 0, sent.stderr)
+                emu.finish()
+                lines = [line for line in emu.output().splitlines() if message in line]
+                self.assertEqual(len(lines), 1, emu.output())
+                # Nothing was applied: no change line, and every LED still off.
+                self.assertFalse([line for line in emu.output().splitlines() if line.startswith("LED ")])
+                self.assertEqual(emu.output().count("red off 0x0000, green off 0x0000, blue off 0x0000"), 3)
+
+
+if __name__ == "__main__":
+    harness.main()

@@ -1,0 +1,106 @@
+"""One exchange against the emulated controller, and how glow_ctl copes
+with the replies, senders and socket troubles it may meet."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import CONTROLLER, OWN, PORT, SystemTest, Testbed, packet, sibling  # noqa: E402
+
+TIMED_OUT = b"recvfrom error: 11 - Resource temporarily unavailable\n"
+
+
+class Exchange(SystemTest):
+    def test_no_options_syncs_then_turns_led0_off(self):
+        with Testbed() as bed:
+            emu = bed.emulator()
+            result = bed.glow_ctl()
+            datagrams = emu.finish()
+        self.assertQuietSuccess(result)
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(0x0001, 0)])
+        self.assertIn("LED 0: red off 0x0000, green off 0x0000, blue off 0x0000", emu.output())
+
+    def test_reply_sequence_is_carried_into_the_write(self):
+        for sequence in (0x0000, 0x1234, 0xFFFE):
+            with self.subTest(sequence=hex(sequence)), Testbed() as bed:
+                emu = bed.emulator("--sequence", str(sequence))
+                result = bed.glow_ctl()
+                datagrams = emu.finish()
+                self.assertQuietSuccess(result)
+                self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(sequence, 0)])
+                self.assertNotIn("stale", emu.output())
+
+    def test_reply_length_decides_what_is_overwritten(self):
+        # Only bytes 6 and 7 of the reply count. A reply that stops short of
+        # them leaves the sync datagram's 0xFF there; one longer than 44 bytes
+        # is cut, which must not disturb them.
+        cases = ((0, 0xFFFF), (6, 0xFFFF), (7, 0x12FF), (8, 0x1234), (44, 0x1234), (45, 0x1234),
+                 (1400, 0x1234))
+        for size, expected in cases:
+            with self.subTest(reply_size=size), Testbed() as bed:
+                emu = bed.emulator("--sequence", "0x1234", "--reply-size", str(size))
+                result = bed.glow_ctl()
+                datagrams = emu.finish()
+                self.assertQuietSuccess(result)
+                self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(expected, 0)])
+
+    def test_first_datagram_to_arrive_is_taken_as_the_reply(self):
+        stranger = sibling(CONTROLLER, 3)
+        with Testbed(controller_addresses=[stranger]) as bed:
+            emu = bed.emulator("--foreign-from", stranger, "--foreign-sequence", "0x0BAD",
+                               "--sequence", "0x0042")
+            result = bed.glow_ctl()
+            datagrams = emu.finish()
+        self.assertQuietSuccess(result)
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(0x0BAD, 0)])
+        self.assertIn("stale write from", emu.output())
+
+
+class ControllerTrouble(SystemTest):
+    def test_silent_controller_bounds_the_wait_and_writes_with_ffff(self):
+        with Testbed() as bed:
+            emu = bed.emulator("--silent")
+            result = bed.glow_ctl("-l", "2", "-r", "on")
+            datagrams = emu.finish()
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, TIMED_OUT, b""))
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 2), packet(0xFFFF, 2, red=0xFFFF)])
+
+
+class SocketTrouble(SystemTest):
+    def test_no_socket_ends_255_and_sends_nothing(self):
+        with Testbed() as bed:
+            emu = bed.emulator(count=0)
+            result = bed.glow_ctl("-r", "on", no_socket=True)
+            datagrams = emu.finish()
+        self.assertEqual((result.status, result.stdout, result.stderr),
+                         (255, b"Failed to open socket\n", b""))
+        self.assertEqual(datagrams, [])
+
+    def test_port_taken_reports_bind_error_and_exchanges_from_another_port(self):
+        hold = ("import socket, sys, time\n"
+                "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                "s.bind((sys.argv[1], int(sys.argv[2])))\n"
+                "print('ready', flush=True)\n"
+                "time.sleep(60)\n")
+        with Testbed() as bed:
+            bed.python("device", hold, OWN, str(PORT))
+            emu = bed.emulator("--sequence", "0x0777")
+            result = bed.glow_ctl("-b", "fast")
+            datagrams = emu.finish()
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, b"bind error\n", b""))
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(0x0777, 0, blue=0x3333)],
+                             source=(OWN, None))
+        self.assertNotEqual(datagrams[0]["port"], PORT)
+
+    def test_without_the_interface_the_run_still_succeeds(self):
+        with Testbed(device_interface="lan0") as bed:
+            emu = bed.emulator()
+            result = bed.glow_ctl("-g", "norm")
+            datagrams = emu.finish()
+        self.assertQuietSuccess(result)
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(0x0001, 0, green=0x0F0F)])
+
+
+if __name__ == "__main__":
+    harness.main()
