@@ -5,6 +5,7 @@
 #
 # Stages, each in its own build folder under build/:
 #   host    g++, warnings as errors: unit and system tests
+#   lint    clang-format and clang-tidy over every source file
 # Without root the system tests report themselves skipped (under CI=true
 # they fail instead).
 set -euo pipefail
@@ -51,8 +52,43 @@ stage_host() {
 	run_ctest "$GLOW_BUILD/host"
 }
 
+# check NAME COMMAND... : one pass/fail check outside CTest, counted alike.
+check() {
+	local name=$1
+	shift
+	if "$@"; then
+		echo "ok: $name"
+		passed=$((passed + 1))
+	else
+		echo "FAILED: $name"
+		failed=$((failed + 1))
+	fi
+}
+
+sources() {
+	(cd "$GLOW_ROOT" && git ls-files -co --exclude-standard -- '*.cpp' '*.h')
+}
+
+clang_format_clean() {
+	(cd "$GLOW_ROOT" && sources | xargs clang-format --dry-run -Werror)
+}
+
+clang_tidy_clean() {
+	(cd "$GLOW_ROOT" && sources | grep '\.cpp$' | grep -v '^fuzz/' |
+		xargs -P "$jobs" -n 4 clang-tidy -p "$GLOW_BUILD/host" --quiet 2>/dev/null |
+		{ ! grep -E '(warning|error):'; })
+}
+
+stage_lint() {
+	say "lint: clang-format and clang-tidy"
+	check clang-format clang_format_clean
+	check clang-tidy clang_tidy_clean
+}
+
 host_packages
+apt_install clang-format clang-tidy
 stage_host
+stage_lint
 
 say "all stages done in $((SECONDS - started)) s"
 echo "$passed passed, $failed failed"

@@ -10,25 +10,27 @@
 #include <cstring>
 
 static const char usage_text[] = "Usage: glow_ctl [options]\n"
-                                 "\n"
-                                 "Version 1.0\n"
-                                 "Options:\n"
-                                 "  -l / --led  : led to set\n"
-                                 "  -r / --red  : value of red led\n"
-                                 "  -g / --green: value of green led\n"
-                                 "  -b / --blue : value of blue led\n"
-                                 "Available values: off/slow/norm/fast/ultra/on\n";
+				 "\n"
+				 "Version 1.0\n"
+				 "Options:\n"
+				 "  -l / --led  : led to set\n"
+				 "  -r / --red  : value of red led\n"
+				 "  -g / --green: value of green led\n"
+				 "  -b / --blue : value of blue led\n"
+				 "Available values: off/slow/norm/fast/ultra/on\n";
 
 static const char short_options[] = "hl:r:g:b:";
 
+// clang-format off
 static const option long_options[] = {
-        {"led", required_argument, nullptr, 'l'},
-        {"red", required_argument, nullptr, 'r'},
-        {"green", required_argument, nullptr, 'g'},
-        {"blue", required_argument, nullptr, 'b'},
-        {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
+	{"led",   required_argument, nullptr, 'l'},
+	{"red",   required_argument, nullptr, 'r'},
+	{"green", required_argument, nullptr, 'g'},
+	{"blue",  required_argument, nullptr, 'b'},
+	{"help",  no_argument,       nullptr, 'h'},
+	{nullptr, 0,                 nullptr, 0},
 };
+// clang-format on
 
 struct value_keyword {
 	const char *name; // upper case
@@ -37,11 +39,7 @@ struct value_keyword {
 
 // Searched in this order; "off" has no entry since every unmatched text is 0.
 static const value_keyword value_keywords[] = {
-        {"ON", 0xFFFF},
-        {"SLOW", 0x00FF},
-        {"NORM", 0x0F0F},
-        {"FAST", 0x3333},
-        {"ULTRA", 0x5555},
+	{"ON", 0xFFFF}, {"SLOW", 0x00FF}, {"NORM", 0x0F0F}, {"FAST", 0x3333}, {"ULTRA", 0x5555},
 };
 
 // True when text, upper-cased byte by byte as toupper does in the POSIX

@@ -30,8 +30,8 @@ static void exchange(udp_link *link, const led_settings *settings)
 
 	const uint8_t *sequence_bytes = link->buffer + packet_sequence_offset;
 	const int sequence = (sequence_bytes[0] << 8) | sequence_bytes[1];
-	link->length = fill_packet(
-	        link->buffer, sequence, settings->led, settings->red, settings->green, settings->blue);
+	link->length = fill_packet(link->buffer, sequence, settings->led, settings->red, settings->green,
+				   settings->blue);
 	send_udp_packet(link);
 }
 

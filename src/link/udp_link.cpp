@@ -16,7 +16,7 @@ static void set_reply_timeout(int sock)
 {
 	timeval limit{};
 	limit.tv_sec = link_reply_timeout_ms / 1000;
-	limit.tv_usec = (link_reply_timeout_ms % 1000) * 1000;
+	limit.tv_usec = static_cast<suseconds_t>(link_reply_timeout_ms % 1000) * 1000;
 	setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
@@ -52,12 +52,8 @@ int open_udp_socket(udp_link *link)
 
 void send_udp_packet(udp_link *link)
 {
-	const ssize_t sent = sendto(link->sock,
-	                            link->buffer,
-	                            static_cast<size_t>(link->length),
-	                            0,
-	                            reinterpret_cast<const sockaddr *>(&link->dest),
-	                            sizeof link->dest);
+	const ssize_t sent = sendto(link->sock, link->buffer, static_cast<size_t>(link->length), 0,
+				    reinterpret_cast<const sockaddr *>(&link->dest), sizeof link->dest);
 	if (sent < 0) {
 		const int error = errno;
 		printf("sendto error: %u - %s\n", static_cast<unsigned>(error), strerror(error));
@@ -69,12 +65,8 @@ void receive_udp_packet(udp_link *link)
 	// The sender is not examined, but recvfrom wants somewhere to put it.
 	sockaddr_storage sender{};
 	socklen_t sender_length = sizeof sender;
-	const ssize_t received = recvfrom(link->sock,
-	                                  link->buffer,
-	                                  static_cast<size_t>(link->length),
-	                                  0,
-	                                  reinterpret_cast<sockaddr *>(&sender),
-	                                  &sender_length);
+	const ssize_t received = recvfrom(link->sock, link->buffer, static_cast<size_t>(link->length), 0,
+					  reinterpret_cast<sockaddr *>(&sender), &sender_length);
 	if (received == -1) {
 		const int error = errno;
 		printf("recvfrom error: %u - %s\n", static_cast<unsigned>(error), strerror(error));

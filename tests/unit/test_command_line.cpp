@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct index_case {
 	const char *text;
@@ -22,20 +23,21 @@ const char out_of_range[] = "error 34, Numerical result out of range\n";
 
 TEST(LedIndex, ConvertsLikeStrtolThenModuloThree)
 {
+	// clang-format off
 	const index_case cases[] = {
 		{"0", 0, ""},
 		{"1", 1, ""},
 		{"2", 2, ""},
 		{"3", 0, ""},
 		{"4", 1, ""},
-		{"-1", 0, ""}, // 0xFFFFFFFF % 3
+		{"-1", 0, ""},   // taken as 0xFFFFFFFF
 		{"-2", 2, ""},
 		{"+5", 2, ""},
 		{"0x2", 2, ""},
 		{"0X2", 2, ""},
-		{"010", 2, ""}, // octal 8
-		{"09", 0, ""},  // octal stops at 9: 0
-		{"abc", 0, ""}, // no digits
+		{"010", 2, ""},  // octal 8
+		{"09", 0, ""},   // octal stops at the 9
+		{"abc", 0, ""},  // no digits
 		{"", 0, ""},
 		{"  \t7", 1, ""}, // leading blanks
 		{"5 apples", 2, ""},
@@ -43,6 +45,7 @@ TEST(LedIndex, ConvertsLikeStrtolThenModuloThree)
 		{"-2147483648", 2, ""},
 		{"0x7fffffff", 1, ""},
 	};
+	// clang-format on
 	for (const index_case &c : cases) {
 		testing::internal::CaptureStderr();
 		EXPECT_EQ(convert_led_index(c.text), c.led) << '"' << c.text << '"';
@@ -63,7 +66,8 @@ TEST(LedIndex, OutOfRangeIsClampedTo32BitsAndReported)
 	for (const index_case &c : cases) {
 		testing::internal::CaptureStderr();
 		EXPECT_EQ(convert_led_index(c.text), c.led) << c.text;
-		EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(c.error) + out_of_range) << c.text;
+		EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(c.error) + out_of_range)
+			<< c.text;
 	}
 }
 
@@ -73,13 +77,13 @@ TEST(LedValue, KeywordsMatchInAnyCase)
 		const char *text;
 		int32_t pattern;
 	} cases[] = {
-		{"ON", 0xFFFF},       {"on", 0xFFFF},      {"On", 0xFFFF},      {"oN", 0xFFFF},
-		{"slow", 0x00FF},     {"SLOW", 0x00FF},    {"sLoW", 0x00FF},    {"norm", 0x0F0F},
-		{"NORM", 0x0F0F},     {"Norm", 0x0F0F},    {"fast", 0x3333},    {"FAST", 0x3333},
-		{"fAsT", 0x3333},     {"ultra", 0x5555},   {"ULTRA", 0x5555},   {"UltRA", 0x5555},
-		{"off", 0x0000},      {"OFF", 0x0000},     {"", 0x0000},        {"ON ", 0x0000},
-		{" ON", 0x0000},      {"O", 0x0000},       {"ONN", 0x0000},     {"1", 0x0000},
-		{"0xFFFF", 0x0000},   {"ultra\n", 0x0000}, {"fas", 0x0000},     {"xyz", 0x0000},
+		{"ON", 0xFFFF},        {"on", 0xFFFF},      {"On", 0xFFFF},    {"oN", 0xFFFF},
+		{"slow", 0x00FF},      {"SLOW", 0x00FF},    {"sLoW", 0x00FF},  {"norm", 0x0F0F},
+		{"NORM", 0x0F0F},      {"Norm", 0x0F0F},    {"fast", 0x3333},  {"FAST", 0x3333},
+		{"fAsT", 0x3333},      {"ultra", 0x5555},   {"ULTRA", 0x5555}, {"UltRA", 0x5555},
+		{"off", 0x0000},       {"OFF", 0x0000},     {"", 0x0000},      {"ON ", 0x0000},
+		{" ON", 0x0000},       {"O", 0x0000},       {"ONN", 0x0000},   {"1", 0x0000},
+		{"0xFFFF", 0x0000},    {"ultra\n", 0x0000}, {"fas", 0x0000},   {"xyz", 0x0000},
 		{"\xC3\xB6n", 0x0000}, // bytes above 0x7F are never upper-cased
 	};
 	for (const auto &c : cases)
@@ -105,6 +109,7 @@ parsed parse(std::initializer_list<const char *> args)
 	std::vector<std::string> words{"glow_ctl"};
 	words.insert(words.end(), args.begin(), args.end());
 	std::vector<char *> argv;
+	argv.reserve(words.size() + 1);
 	for (std::string &word : words)
 		argv.push_back(word.data());
 	argv.push_back(nullptr);

@@ -9,7 +9,8 @@
 #include <set>
 #include <string>
 
-namespace {
+namespace
+{
 
 using datagram_bytes = std::array<uint8_t, 44>;
 

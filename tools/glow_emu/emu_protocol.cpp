@@ -39,7 +39,7 @@ bool decode_datagram(const uint8_t *bytes, size_t length, emu_datagram *datagram
 	const unsigned blue = get_u16(entry + 8);
 	const bool one_led = green == red + 1 && blue == red + 2;
 	const bool in_range = red >= emu_first_register && (red - emu_first_register) % 3 == 0 &&
-	                      red < emu_first_register + 3 * emu_led_count;
+			      red < emu_first_register + 3 * emu_led_count;
 	if (!one_led || !in_range) {
 		snprintf(why, why_size, "registers %u, %u, %u are not one LED's", red, green, blue);
 		return false;
@@ -59,7 +59,7 @@ bool apply_write(emu_controller *controller, const emu_datagram *datagram)
 		return false;
 	for (int channel = 0; channel < 3; ++channel)
 		controller->registers[emu_first_register + 3 * datagram->led + channel] =
-		        datagram->values[channel];
+			datagram->values[channel];
 	// 0xFFFF marks a sync datagram, so it is never handed out.
 	controller->sequence = static_cast<uint16_t>(controller->sequence + 1);
 	if (controller->sequence == sync_sequence)
@@ -74,12 +74,8 @@ uint16_t channel_value(const emu_controller *controller, int led, int channel)
 
 int build_reply(const emu_controller *controller, int led, uint8_t *reply)
 {
-	return fill_packet(reply,
-	                   controller->sequence,
-	                   led,
-	                   channel_value(controller, led, 0),
-	                   channel_value(controller, led, 1),
-	                   channel_value(controller, led, 2));
+	return fill_packet(reply, controller->sequence, led, channel_value(controller, led, 0),
+			   channel_value(controller, led, 1), channel_value(controller, led, 2));
 }
 
 const char *keyword_name(uint16_t pattern)
@@ -107,15 +103,7 @@ void describe_led(const emu_controller *controller, int led, char *line, size_t 
 	const uint16_t red = channel_value(controller, led, 0);
 	const uint16_t green = channel_value(controller, led, 1);
 	const uint16_t blue = channel_value(controller, led, 2);
-	snprintf(line,
-	         size,
-	         "LED %d: red %s 0x%04X, green %s 0x%04X, blue %s 0x%04X (sequence 0x%04X)",
-	         led,
-	         keyword_name(red),
-	         red,
-	         keyword_name(green),
-	         green,
-	         keyword_name(blue),
-	         blue,
-	         controller->sequence);
+	snprintf(line, size, "LED %d: red %s 0x%04X, green %s 0x%04X, blue %s 0x%04X (sequence 0x%04X)", led,
+		 keyword_name(red), red, keyword_name(green), green, keyword_name(blue), blue,
+		 controller->sequence);
 }

@@ -87,38 +87,38 @@ static long long now_ms()
 
 // The two defaults are filled in from the link's build-time constants.
 static const char usage_text[] = "Usage: glow_emu [options]\n"
-                                 "Emulates the LED controller: answers sync datagrams, applies writes.\n"
-                                 "  -a, --address ADDR        address to bind (default %s)\n"
-                                 "  -p, --port PORT           port to bind (default %d)\n"
-                                 "  -L, --log FILE            log every datagram received as JSON lines\n"
-                                 "  -q, --quiet               do not print LED changes\n"
-                                 "  -s, --silent              never reply\n"
-                                 "  -d, --delay-ms MS         reply MS milliseconds after the sync datagram\n"
-                                 "  -S, --sequence N          first sequence handed out (default 1)\n"
-                                 "  -z, --reply-size N        replies have N bytes (0..1400; default 44)\n"
-                                 "  -f, --foreign-from ADDR   send a datagram from ADDR before each reply\n"
-                                 "  -F, --foreign-sequence N  the sequence it carries (default 0x0BAD)\n"
-                                 "  -P, --reply-port PORT     send replies from PORT on the bound address\n"
-                                 "  -c, --count N             exit after N datagrams (and their replies)\n"
-                                 "  -t, --time-limit MS       exit after MS milliseconds\n"
-                                 "  -h, --help                show this text\n";
+				 "Emulates the LED controller: answers sync datagrams, applies writes.\n"
+				 "  -a, --address ADDR        address to bind (default %s)\n"
+				 "  -p, --port PORT           port to bind (default %d)\n"
+				 "  -L, --log FILE            log every datagram received as JSON lines\n"
+				 "  -q, --quiet               do not print LED changes\n"
+				 "  -s, --silent              never reply\n"
+				 "  -d, --delay-ms MS         reply MS milliseconds after the sync datagram\n"
+				 "  -S, --sequence N          first sequence handed out (default 1)\n"
+				 "  -z, --reply-size N        replies have N bytes (0..1400; default 44)\n"
+				 "  -f, --foreign-from ADDR   send a datagram from ADDR before each reply\n"
+				 "  -F, --foreign-sequence N  the sequence it carries (default 0x0BAD)\n"
+				 "  -P, --reply-port PORT     send replies from PORT on the bound address\n"
+				 "  -c, --count N             exit after N datagrams (and their replies)\n"
+				 "  -t, --time-limit MS       exit after MS milliseconds\n"
+				 "  -h, --help                show this text\n";
 
 static const option long_options[] = {
-        {"address", required_argument, nullptr, 'a'},
-        {"port", required_argument, nullptr, 'p'},
-        {"log", required_argument, nullptr, 'L'},
-        {"quiet", no_argument, nullptr, 'q'},
-        {"silent", no_argument, nullptr, 's'},
-        {"delay-ms", required_argument, nullptr, 'd'},
-        {"sequence", required_argument, nullptr, 'S'},
-        {"reply-size", required_argument, nullptr, 'z'},
-        {"foreign-from", required_argument, nullptr, 'f'},
-        {"foreign-sequence", required_argument, nullptr, 'F'},
-        {"reply-port", required_argument, nullptr, 'P'},
-        {"count", required_argument, nullptr, 'c'},
-        {"time-limit", required_argument, nullptr, 't'},
-        {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
+	{"address", required_argument, nullptr, 'a'},
+	{"port", required_argument, nullptr, 'p'},
+	{"log", required_argument, nullptr, 'L'},
+	{"quiet", no_argument, nullptr, 'q'},
+	{"silent", no_argument, nullptr, 's'},
+	{"delay-ms", required_argument, nullptr, 'd'},
+	{"sequence", required_argument, nullptr, 'S'},
+	{"reply-size", required_argument, nullptr, 'z'},
+	{"foreign-from", required_argument, nullptr, 'f'},
+	{"foreign-sequence", required_argument, nullptr, 'F'},
+	{"reply-port", required_argument, nullptr, 'P'},
+	{"count", required_argument, nullptr, 'c'},
+	{"time-limit", required_argument, nullptr, 't'},
+	{"help", no_argument, nullptr, 'h'},
+	{nullptr, 0, nullptr, 0},
 };
 
 // A whole number in [min, max], in any base strtol knows; false otherwise.
@@ -246,14 +246,10 @@ static void log_datagram(const emu_run *run, const uint8_t *bytes, size_t length
 	timespec now{};
 	clock_gettime(CLOCK_REALTIME, &now);
 	fprintf(run->log,
-	        "{\"index\": %ld, \"time\": %lld.%06ld, \"from\": \"%s\", \"port\": %u, "
-	        "\"length\": %zu, \"hex\": \"",
-	        run->received,
-	        static_cast<long long>(now.tv_sec),
-	        now.tv_nsec / 1000,
-	        address,
-	        ntohs(from->sin_port),
-	        length);
+		"{\"index\": %ld, \"time\": %lld.%06ld, \"from\": \"%s\", \"port\": %u, "
+		"\"length\": %zu, \"hex\": \"",
+		run->received, static_cast<long long>(now.tv_sec), now.tv_nsec / 1000, address,
+		ntohs(from->sin_port), length);
 	for (size_t i = 0; i < length; ++i)
 		fprintf(run->log, "%02x", bytes[i]);
 	fputs("\"}\n", run->log);
@@ -288,12 +284,8 @@ static void send_due_replies(emu_run *run, bool flush)
 			++kept;
 			continue;
 		}
-		if (sendto(reply->sock,
-		           reply->bytes,
-		           static_cast<size_t>(reply->length),
-		           0,
-		           reinterpret_cast<const sockaddr *>(&reply->to),
-		           sizeof reply->to) < 0)
+		if (sendto(reply->sock, reply->bytes, static_cast<size_t>(reply->length), 0,
+			   reinterpret_cast<const sockaddr *>(&reply->to), sizeof reply->to) < 0)
 			fprintf(stderr, "glow_emu: sendto: %s\n", strerror(errno));
 	}
 	run->pending_count = kept;
@@ -331,10 +323,8 @@ static void handle_datagram(emu_run *run, const uint8_t *bytes, size_t length, c
 	}
 	const uint16_t expected = run->controller.sequence;
 	if (!apply_write(&run->controller, &datagram)) {
-		printf("glow_emu: stale write from %s: sequence 0x%04X, expected 0x%04X; ignored\n",
-		       peer,
-		       datagram.sequence,
-		       expected);
+		printf("glow_emu: stale write from %s: sequence 0x%04X, expected 0x%04X; ignored\n", peer,
+		       datagram.sequence, expected);
 		return;
 	}
 	if (!run->options.quiet) {
@@ -350,12 +340,8 @@ static bool receive_one(emu_run *run)
 	static uint8_t bytes[65536];
 	sockaddr_in from{};
 	socklen_t from_length = sizeof from;
-	const ssize_t length = recvfrom(run->sock,
-	                                bytes,
-	                                sizeof bytes,
-	                                MSG_DONTWAIT,
-	                                reinterpret_cast<sockaddr *>(&from),
-	                                &from_length);
+	const ssize_t length = recvfrom(run->sock, bytes, sizeof bytes, MSG_DONTWAIT,
+					reinterpret_cast<sockaddr *>(&from), &from_length);
 	if (length < 0)
 		return false;
 	handle_datagram(run, bytes, static_cast<size_t>(length), &from);
@@ -386,7 +372,7 @@ static bool finished(const emu_run *run, long long deadline)
 static void serve(emu_run *run)
 {
 	const long long deadline =
-	        run->options.time_limit_ms > 0 ? now_ms() + run->options.time_limit_ms : -1;
+		run->options.time_limit_ms > 0 ? now_ms() + run->options.time_limit_ms : -1;
 	pollfd waiting{run->sock, POLLIN, 0};
 	while (stop_requested == 0 && !finished(run, deadline)) {
 		const int ready = poll(&waiting, 1, poll_timeout(run, deadline));
