@@ -5,7 +5,7 @@
 #
 # Stages, each in its own build folder under build/:
 #   host    g++, warnings as errors: unit and system tests
-#   lint    clang-format and clang-tidy over every source file
+#   lint    clang-format and clang-tidy over every source file; the man page
 # Without root the system tests report themselves skipped (under CI=true
 # they fail instead).
 set -euo pipefail
@@ -79,14 +79,21 @@ clang_tidy_clean() {
 		{ ! grep -E '(warning|error):'; })
 }
 
+man_page_clean() {
+	local warnings
+	warnings=$(MANWIDTH=80 man --warnings -l "$GLOW_ROOT/docs/glow_ctl.1" 2>&1 >/dev/null)
+	[ -z "$warnings" ] || { echo "$warnings"; return 1; }
+}
+
 stage_lint() {
-	say "lint: clang-format and clang-tidy"
+	say "lint: clang-format, clang-tidy, man page"
 	check clang-format clang_format_clean
 	check clang-tidy clang_tidy_clean
+	check "man page renders cleanly" man_page_clean
 }
 
 host_packages
-apt_install clang-format clang-tidy
+apt_install clang-format clang-tidy man-db
 stage_host
 stage_lint
 

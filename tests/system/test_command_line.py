@@ -1,0 +1,75 @@
+"""The command line as it crosses the process boundary: the usage text,
+exit statuses, messages, and the datagrams that the options produce."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import CTL, SystemTest, Testbed, packet  # noqa: E402
+
+USAGE = (b"Usage: glow_ctl [options]\n"
+         b"\n"
+         b"Version 1.0\n"
+         b"Options:\n"
+         b"  -l / --led  : led to set\n"
+         b"  -r / --red  : value of red led\n"
+         b"  -g / --green: value of green led\n"
+         b"  -b / --blue : value of blue led\n"
+         b"Available values: off/slow/norm/fast/ultra/on\n")
+RANGE_ERROR = b"ERROR: 99999999999 error 34, Numerical result out of range\n"
+
+
+class EndsBeforeTheNetwork(SystemTest):
+    def test_help_and_usage_errors_send_nothing(self):
+        prog = CTL.encode()
+        cases = (
+            (["-h"], 0, b""),
+            (["--help"], 0, b""),
+            (["-r", "on", "--he", "-x"], 0, b""),
+            (["-l", "99999999999", "-h"], 0, RANGE_ERROR),
+            (["-x"], 1, prog + b": invalid option -- 'x'\n"),
+            (["-l", "1", "-r"], 1, prog + b": option requires an argument -- 'r'\n"),
+            (["--bogus"], 1, prog + b": unrecognized option '--bogus'\n"),
+            (["--green"], 1, prog + b": option '--green' requires an argument\n"),
+            (["-x", "-h"], 1, prog + b": invalid option -- 'x'\n"),
+        )
+        self.assertEqual(len(USAGE), 223)
+        with Testbed() as bed:
+            emu = bed.emulator(count=0)
+            for args, status, stderr in cases:
+                with self.subTest(args=args):
+                    result = bed.glow_ctl(*args)
+                    self.assertEqual((result.status, result.stdout, result.stderr),
+                                     (status, USAGE, stderr))
+            datagrams = emu.finish()
+        self.assertEqual(datagrams, [])
+
+
+class OptionsReachTheController(SystemTest):
+    def exchange(self, *args):
+        with Testbed() as bed:
+            emu = bed.emulator("--sequence", "0x0101")
+            result = bed.glow_ctl(*args)
+            datagrams = emu.finish()
+        return result, datagrams
+
+    def test_all_four_settings(self):
+        result, datagrams = self.exchange("-l", "2", "-r", "on", "-g", "slow", "-b", "ultra")
+        self.assertQuietSuccess(result)
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 2), packet(0x0101, 2, 0xFFFF, 0x00FF, 0x5555)])
+
+    def test_long_options_in_every_form(self):
+        result, datagrams = self.exchange("--led", "1", "--red=FAST", "--gr", "Norm", "--b=on",
+                                          "ignored-word")
+        self.assertQuietSuccess(result)
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 1), packet(0x0101, 1, 0x3333, 0x0F0F, 0xFFFF)])
+
+    def test_out_of_range_index_is_reported_and_clamped(self):
+        result, datagrams = self.exchange("-l", "99999999999", "-g", "on", "-g", "off")
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, b"", RANGE_ERROR))
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 1), packet(0x0101, 1)])
+
+
+if __name__ == "__main__":
+    harness.main()
