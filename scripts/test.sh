@@ -4,8 +4,11 @@
 #   sudo scripts/test.sh          (root: the system tests build network namespaces)
 #
 # Stages, each in its own build folder under build/:
-#   host    g++, warnings as errors: unit and system tests
-#   lint    clang-format and clang-tidy over every source file; the man page
+#   host          g++, warnings as errors: unit, system and package tests
+#   armhf         the device build (cross compiler), every test run under qemu-user;
+#                 size and library checks of the device binary
+#   armhf-static  the fully static device build: its system and package tests
+#   lint          clang-format and clang-tidy over every source file; the man page
 # Without root the system tests report themselves skipped (under CI=true
 # they fail instead).
 set -euo pipefail
@@ -16,12 +19,12 @@ passed=0
 failed=0
 started=$SECONDS
 
-# run_ctest DIR : runs the suite of one build and adds up its counts.
+# run_ctest DIR [CTEST ARGS...] : runs the suite of one build and adds up its counts.
 run_ctest() {
 	local log
 	log=$(mktemp)
 	local status=0
-	(cd "$1" && ctest -j"$jobs" --output-on-failure) 2>&1 | tee "$log" || status=$?
+	(cd "$1" && ctest -j"$jobs" --output-on-failure "${@:2}") 2>&1 | tee "$log" || status=$?
 	local line
 	line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
 	rm -f "$log"
@@ -50,6 +53,47 @@ stage_host() {
 	say "host build (g++)"
 	configure_and_build "$GLOW_BUILD/host"
 	run_ctest "$GLOW_BUILD/host"
+}
+
+armhf_configure_and_build() {
+	configure_and_build "$1" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
+		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools" "${@:2}"
+}
+
+# stripped_size BINARY : its size in bytes once stripped.
+stripped_size() {
+	local copy
+	copy=$(mktemp)
+	arm-linux-gnueabihf-strip -o "$copy" "$1" 2>/dev/null || strip -o "$copy" "$1"
+	stat -c %s "$copy"
+	rm -f "$copy"
+}
+
+needed_libraries() {
+	readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ' | sed 's/ $//'
+}
+
+# The device binary must fit in 16 KiB stripped and need the C library alone.
+device_binary_fits() {
+	local size needed
+	size=$(stripped_size "$1")
+	needed=$(needed_libraries "$1")
+	echo "armhf glow_ctl: $size bytes stripped (limit 16384); NEEDED: $needed"
+	[ "$size" -le 16384 ] && [ "$needed" = "libc.so.6" ]
+}
+
+stage_armhf() {
+	say "armhf build (cross compiler, tests under qemu-user)"
+	armhf_configure_and_build "$GLOW_BUILD/armhf"
+	check "armhf binary size and libraries" device_binary_fits "$GLOW_BUILD/armhf/src/glow_ctl"
+	run_ctest "$GLOW_BUILD/armhf"
+}
+
+stage_armhf_static() {
+	say "armhf static build"
+	armhf_configure_and_build "$GLOW_BUILD/armhf-static" -DGLOW_STATIC=ON
+	echo "armhf static glow_ctl: $(stripped_size "$GLOW_BUILD/armhf-static/src/glow_ctl") bytes stripped"
+	run_ctest "$GLOW_BUILD/armhf-static" -L 'system|package'
 }
 
 # check NAME COMMAND... : one pass/fail check outside CTest, counted alike.
@@ -93,8 +137,10 @@ stage_lint() {
 }
 
 host_packages
-apt_install clang-format clang-tidy man-db
+apt_install clang-format clang-tidy man-db g++-arm-linux-gnueabihf qemu-user binutils
 stage_host
+stage_armhf
+stage_armhf_static
 stage_lint
 
 say "all stages done in $((SECONDS - started)) s"

@@ -222,9 +222,9 @@ class Testbed:
     def emulator(self, *args, count=2):
         return Emulator(self, list(args), count)
 
-    def glow_ctl(self, *args, no_socket=False):
+    def glow_ctl(self, *args, no_socket=False, program=CTL):
         """Runs glow_ctl in the device namespace, under the hard time limit."""
-        argv = ([NO_SOCKET] if no_socket else []) + RUNNER + [CTL, *args]
+        argv = ([NO_SOCKET] if no_socket else []) + RUNNER + [program, *args]
         return self.run("device", argv)
 
     def python(self, side, code, *args, ready=True):
