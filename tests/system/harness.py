@@ -127,6 +127,9 @@ class Emulator:
             raise AssertionError(f"glow_emu did not finish; it logged {len(self.datagrams())} "
                                  f"datagrams, expected {self.count}") from None
         self.final_output = self.output_bytes().decode()
+        if self.process.returncode != 0:
+            raise AssertionError(f"glow_emu ended with status {self.process.returncode}: "
+                                 f"{self.final_output}")
         return self.datagrams()
 
     def wait_for(self, text, timeout=10):
@@ -222,9 +225,10 @@ class Testbed:
     def emulator(self, *args, count=2):
         return Emulator(self, list(args), count)
 
-    def glow_ctl(self, *args, no_socket=False, program=CTL):
-        """Runs glow_ctl in the device namespace, under the hard time limit."""
-        argv = ([NO_SOCKET] if no_socket else []) + RUNNER + [program, *args]
+    def glow_ctl(self, *args, no_socket=False, program=CTL, wrapper=()):
+        """Runs glow_ctl in the device namespace, under the hard time limit;
+        wrapper (valgrind, say) goes in front of it."""
+        argv = ([NO_SOCKET] if no_socket else []) + list(wrapper) + RUNNER + [program, *args]
         return self.run("device", argv)
 
     def python(self, side, code, *args, ready=True):

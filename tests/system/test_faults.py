@@ -1,0 +1,115 @@
+"""Faults on the way: a dead link, a missing address, late or foreign
+replies, a flood, and many runs in a row. glow_ctl must report what went
+wrong, never hang, and never lose or reorder a write."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import CONTROLLER, OWN, PORT, SystemTest, Testbed, hex_of, packet, sibling  # noqa: E402
+
+TIMED_OUT = b"recvfrom error: 11 - Resource temporarily unavailable\n"
+UNREACHABLE = b"sendto error: 101 - Network is unreachable\n"
+
+# Sends 44-byte datagrams carrying sequence 0x0BAD at the device's port from
+# another controller-side address, as fast as it can, for a bounded time.
+FLOOD = """
+import socket, sys, time
+source, target, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
+data = bytes.fromhex(sys.argv[4])
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind((source, 0))
+s.sendto(data, (target, port))
+print("ready", flush=True)
+end = time.monotonic() + 5
+sent = 0
+while time.monotonic() < end and sent < 500000:
+    s.sendto(data, (target, port))
+    sent += 1
+"""
+
+
+class LinkFaults(SystemTest):
+    def test_link_down_reports_every_send_and_still_ends(self):
+        with Testbed() as bed:
+            harness.ip("-n", bed.device, "link", "set", bed.device_interface, "down")
+            emu = bed.emulator(count=0)
+            result = bed.glow_ctl("-r", "on")
+            datagrams = emu.finish()
+        self.assertEqual((result.status, result.stdout, result.stderr),
+                         (0, UNREACHABLE + TIMED_OUT + UNREACHABLE, b""))
+        self.assertEqual(datagrams, [])
+
+    def test_own_address_missing_exchanges_from_the_address_there_is(self):
+        other = sibling(OWN, 9)
+        with Testbed(device_address=other) as bed:
+            emu = bed.emulator("--sequence", "0x0303")
+            result = bed.glow_ctl("-l", "1", "-b", "on")
+            datagrams = emu.finish()
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, b"bind error\n", b""))
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 1), packet(0x0303, 1, blue=0xFFFF)],
+                             source=(other, None))
+
+
+class ReplyFaults(SystemTest):
+    def test_reply_after_the_wait_is_ignored(self):
+        with Testbed() as bed:
+            emu = bed.emulator("--delay-ms", "1500", "--sequence", "0x4444")
+            result = bed.glow_ctl("-g", "slow")
+            datagrams = emu.finish()
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, TIMED_OUT, b""))
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(0xFFFF, 0, green=0x00FF)])
+
+    def test_reply_from_another_port_is_taken(self):
+        with Testbed() as bed:
+            emu = bed.emulator("--reply-port", str(PORT + 1), "--sequence", "0x5151")
+            result = bed.glow_ctl("-r", "norm")
+            datagrams = emu.finish()
+        self.assertQuietSuccess(result)
+        self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(0x5151, 0, red=0x0F0F)])
+        self.assertIn("LED 0: red norm 0x0F0F", emu.output())
+
+    def test_flood_of_foreign_datagrams_neither_hangs_nor_garbles(self):
+        # Whatever arrives first is the reply, so the write carries either the
+        # emulator's sequence or the flood's; it is never anything else, and
+        # the run ends with exactly two datagrams sent.
+        flooder = sibling(CONTROLLER, 3)
+        with Testbed(controller_addresses=[flooder]) as bed:
+            emu = bed.emulator("--sequence", "0x0042")
+            bed.python("controller", FLOOD, flooder, OWN, str(PORT), packet(0x0BAD, 0).hex())
+            result = bed.glow_ctl("-b", "fast")
+            datagrams = emu.finish()
+        self.assertQuietSuccess(result)
+        self.assertEqual(len(datagrams), 2)
+        self.assertEqual(hex_of(datagrams[0]), packet(0xFFFF, 0))
+        self.assertIn(hex_of(datagrams[1]), (packet(0x0042, 0, blue=0x3333), packet(0x0BAD, 0, blue=0x3333)))
+
+
+class ManyRuns(SystemTest):
+    def test_200_runs_apply_every_write_in_order(self):
+        keywords = (("off", 0x0000), ("on", 0xFFFF), ("slow", 0x00FF), ("norm", 0x0F0F),
+                    ("fast", 0x3333), ("ultra", 0x5555))
+        runs = []
+        for i in range(200):
+            red, green, blue = keywords[i % 6], keywords[(i // 6) % 6], keywords[(i + 3) % 6]
+            runs.append((i % 3, red, green, blue))
+        with Testbed() as bed:
+            emu = bed.emulator("--sequence", "1", count=2 * len(runs))
+            for led, red, green, blue in runs:
+                result = bed.glow_ctl("-l", str(led), "-r", red[0], "-g", green[0], "-b", blue[0])
+                self.assertQuietSuccess(result)
+            datagrams = emu.finish()
+        expected = []
+        for number, (led, red, green, blue) in enumerate(runs, start=1):
+            expected += [packet(0xFFFF, led), packet(number, led, red[1], green[1], blue[1])]
+        self.assertDatagrams(datagrams, expected)
+        changes = [line for line in emu.output().splitlines() if line.startswith("LED ")]
+        self.assertEqual(len(changes), len(runs))
+        for number, ((led, red, green, blue), line) in enumerate(zip(runs, changes), start=1):
+            self.assertEqual(line, f"LED {led}: red {red[0]} 0x{red[1]:04X}, green {green[0]} 0x{green[1]:04X}, "
+                                   f"blue {blue[0]} 0x{blue[1]:04X} (sequence 0x{number + 1:04X})")
+
+
+if __name__ == "__main__":
+    harness.main()
