@@ -8,6 +8,9 @@
 #   armhf         the device build (cross compiler), every test run under qemu-user;
 #                 size and library checks of the device binary
 #   armhf-static  the fully static device build: its system and package tests
+#   sanitize      clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole
+#                 suite; any report fails it
+#   fuzz          the libFuzzer targets, ${GLOW_FUZZ_SECONDS:-20} s each from the committed seeds
 #   lint          clang-format and clang-tidy over every source file; the man page
 # Without root the system tests report themselves skipped (under CI=true
 # they fail instead).
@@ -123,6 +126,46 @@ clang_tidy_clean() {
 		{ ! grep -E '(warning|error):'; })
 }
 
+stage_sanitize() {
+	say "sanitizer build (clang, ASan + UBSan)"
+	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/sanitize" -DGLOW_SANITIZE=ON \
+		-DCMAKE_BUILD_TYPE=Debug
+	ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		run_ctest "$GLOW_BUILD/sanitize"
+}
+
+# fuzz_one TARGET SECONDS : runs one fuzz target from a copy of its seeds.
+fuzz_one() {
+	local target=$1 seconds=$2 work
+	work=$(mktemp -d)
+	mkdir "$work/corpus"
+	local status=0
+	(cd "$work" && "$GLOW_BUILD/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=1400 \
+		-close_fd_mask=2 -print_final_stats=1 corpus "$GLOW_ROOT/fuzz/corpus/$target" \
+		>"$work/log" 2>&1) || status=$?
+	local done_line runs
+	done_line=$(grep -E '^#[0-9]+.*DONE' "$work/log" | tail -n 1 || true)
+	runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+	echo "fuzz_$target: ${runs:-0} runs in $seconds s; ${done_line#*DONE }"
+	if [ "$status" -ne 0 ] || ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
+		tail -n 40 "$work/log"
+		cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$GLOW_BUILD/fuzz/" 2>/dev/null || true
+		rm -rf "$work"
+		return 1
+	fi
+	rm -rf "$work"
+}
+
+stage_fuzz() {
+	say "fuzzing (libFuzzer, ${GLOW_FUZZ_SECONDS:-20} s a target)"
+	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/fuzz" -DGLOW_FUZZ=ON -DGLOW_TESTS=OFF \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo
+	local target
+	for target in command_line reply emu_decode; do
+		check "fuzz_$target" fuzz_one "$target" "${GLOW_FUZZ_SECONDS:-20}"
+	done
+}
+
 man_page_clean() {
 	local warnings
 	warnings=$(MANWIDTH=80 man --warnings -l "$GLOW_ROOT/docs/glow_ctl.1" 2>&1 >/dev/null)
@@ -137,10 +180,13 @@ stage_lint() {
 }
 
 host_packages
-apt_install clang-format clang-tidy man-db g++-arm-linux-gnueabihf qemu-user binutils
+apt_install clang-format clang-tidy man-db g++-arm-linux-gnueabihf qemu-user binutils \
+	clang libclang-rt-14-dev valgrind
 stage_host
 stage_armhf
 stage_armhf_static
+stage_sanitize
+stage_fuzz
 stage_lint
 
 say "all stages done in $((SECONDS - started)) s"

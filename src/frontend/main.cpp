@@ -28,8 +28,9 @@ static void exchange(udp_link *link, const led_settings *settings)
 	send_udp_packet(link);
 	receive_udp_packet(link);
 
-	const uint8_t *sequence_bytes = link->buffer + packet_sequence_offset;
-	const int sequence = (sequence_bytes[0] << 8) | sequence_bytes[1];
+	// The buffer holds the reply, or whatever of the sync datagram a short
+	// or failed receive did not overwrite.
+	const int sequence = read_sequence(link->buffer);
 	link->length = fill_packet(link->buffer, sequence, settings->led, settings->red, settings->green,
 				   settings->blue);
 	send_udp_packet(link);

@@ -33,3 +33,8 @@ int fill_packet(uint8_t *buffer, int sequence, int led, int red, int green, int 
 
 	return packet_length;
 }
+
+int read_sequence(const uint8_t *buffer)
+{
+	return buffer[packet_sequence_offset] << 8 | buffer[packet_sequence_offset + 1];
+}

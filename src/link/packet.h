@@ -19,3 +19,6 @@ inline constexpr int sync_sequence = 0xFFFF;
 // and blue values. Each field takes the low 16 bits of its argument. Bytes
 // from 44 on are left alone. Returns the datagram's length, 44.
 int fill_packet(uint8_t *buffer, int sequence, int led, int red, int green, int blue);
+
+// The sequence that a datagram in buffer carries: byte 6 high, byte 7 low.
+int read_sequence(const uint8_t *buffer);

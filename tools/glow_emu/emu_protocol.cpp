@@ -44,7 +44,7 @@ bool decode_datagram(const uint8_t *bytes, size_t length, emu_datagram *datagram
 		snprintf(why, why_size, "registers %u, %u, %u are not one LED's", red, green, blue);
 		return false;
 	}
-	datagram->sequence = static_cast<uint16_t>(get_u16(bytes + packet_sequence_offset));
+	datagram->sequence = static_cast<uint16_t>(read_sequence(bytes));
 	datagram->is_sync = datagram->sequence == sync_sequence;
 	datagram->led = static_cast<int>(red - emu_first_register) / 3;
 	datagram->values[0] = static_cast<uint16_t>(get_u16(entry + 2));
