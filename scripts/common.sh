@@ -30,3 +30,46 @@ apt_install() {
 host_packages() {
 	apt_install g++ cmake libgtest-dev googletest python3 iproute2
 }
+
+# cache_value BUILD NAME : a CMake cache variable of a build folder.
+cache_value() {
+	sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"
+}
+
+# testnet_up BUILD STEM : two network namespaces, STEM-dev and STEM-ctl, joined
+# by a veth pair. The device end carries the build's interface name and own
+# address, the controller end the controller's address. Sets testnet_device,
+# testnet_controller and the link constants (interface, port, own, controller).
+testnet_up() {
+	interface=$(cache_value "$1" GLOW_INTERFACE)
+	port=$(cache_value "$1" GLOW_PORT)
+	own=$(cache_value "$1" GLOW_OWN_ADDRESS)
+	controller=$(cache_value "$1" GLOW_CONTROLLER_ADDRESS)
+	testnet_device=$2-dev
+	testnet_controller=$2-ctl
+	ip netns add "$testnet_device"
+	ip netns add "$testnet_controller"
+	ip link add "$interface" netns "$testnet_device" type veth peer name ctl0 netns "$testnet_controller"
+	ip -n "$testnet_device" addr add "$own/16" dev "$interface"
+	ip -n "$testnet_controller" addr add "$controller/16" dev ctl0
+	local ns
+	for ns in "$testnet_device" "$testnet_controller"; do ip -n "$ns" link set lo up; done
+	ip -n "$testnet_device" link set "$interface" up
+	ip -n "$testnet_controller" link set ctl0 up
+}
+
+testnet_down() {
+	[ -n "${testnet_device:-}" ] && ip netns del "$testnet_device" 2>/dev/null
+	[ -n "${testnet_controller:-}" ] && ip netns del "$testnet_controller" 2>/dev/null
+	return 0
+}
+
+# wait_listening FILE : waits until glow_emu, writing to FILE, is listening.
+wait_listening() {
+	local _
+	for _ in $(seq 200); do
+		grep -q 'listening on' "$1" 2>/dev/null && return 0
+		sleep 0.05
+	done
+	die "glow_emu did not start: $(cat "$1")"
+}

@@ -18,43 +18,26 @@ build=$GLOW_BUILD/demo
 say "building glow_ctl and glow_emu in $build"
 cmake -S "$GLOW_ROOT" -B "$build" -DGLOW_TESTS=OFF >/dev/null
 cmake --build "$build" --target glow_ctl glow_emu -j"$(nproc)" >/dev/null
-value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-interface=$(value GLOW_INTERFACE)
-port=$(value GLOW_PORT)
-own=$(value GLOW_OWN_ADDRESS)
-controller=$(value GLOW_CONTROLLER_ADDRESS)
-
-device_ns=glow-demo-$$-dev
-controller_ns=glow-demo-$$-ctl
 scratch=$(mktemp -d)
 emu_pid=
 cleanup() {
 	[ -n "$emu_pid" ] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
-	ip netns del "$device_ns" 2>/dev/null
-	ip netns del "$controller_ns" 2>/dev/null
+	testnet_down
 	rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-say "test network: $device_ns ($interface $own) <-> $controller_ns ($controller)"
-ip netns add "$device_ns"
-ip netns add "$controller_ns"
-ip link add "$interface" netns "$device_ns" type veth peer name ctl0 netns "$controller_ns"
-ip -n "$device_ns" addr add "$own/16" dev "$interface"
-ip -n "$controller_ns" addr add "$controller/16" dev ctl0
-for ns in "$device_ns" "$controller_ns"; do ip -n "$ns" link set lo up; done
-ip -n "$device_ns" link set "$interface" up
-ip -n "$controller_ns" link set ctl0 up
+testnet_up "$build" "glow-demo-$$"
+say "test network: $testnet_device ($interface $own) <-> $testnet_controller ($controller)"
 
-ip netns exec "$controller_ns" "$build/tools/glow_emu" --address "$controller" --port "$port" \
+ip netns exec "$testnet_controller" "$build/tools/glow_emu" --address "$controller" --port "$port" \
 	>"$scratch/emu.out" 2>&1 &
 emu_pid=$!
-for _ in $(seq 100); do grep -q listening "$scratch/emu.out" && break; sleep 0.05; done
-grep -q listening "$scratch/emu.out" || die "glow_emu did not start: $(cat "$scratch/emu.out")"
+wait_listening "$scratch/emu.out"
 
 say "\$ glow_ctl $*"
 status=0
-ip netns exec "$device_ns" "$build/src/glow_ctl" "$@" || status=$?
+ip netns exec "$testnet_device" "$build/src/glow_ctl" "$@" || status=$?
 echo "(exit status $status)"
 
 sleep 0.2

@@ -11,7 +11,8 @@
 #   sanitize      clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole
 #                 suite; any report fails it
 #   fuzz          the libFuzzer targets, ${GLOW_FUZZ_SECONDS:-20} s each from the committed seeds
-#   lint          clang-format and clang-tidy over every source file; the man page
+#   lint          clang-format and clang-tidy over every source file; the man page;
+#                 a short run of the benchmark script, so that it keeps working
 # Without root the system tests report themselves skipped (under CI=true
 # they fail instead).
 set -euo pipefail
@@ -177,6 +178,9 @@ stage_lint() {
 	check clang-format clang_format_clean
 	check clang-tidy clang_tidy_clean
 	check "man page renders cleanly" man_page_clean
+	if [ "$(id -u)" -eq 0 ]; then
+		check "benchmark script runs" "$GLOW_ROOT/bench/run.sh" --runs 5
+	fi
 }
 
 host_packages

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Benchmarks glow_ctl: whole-run time against glow_emu in network namespaces
+# beside /bin/true in the same harness, instructions per run (callgrind),
+# peak resident memory, and stripped sizes for the host and armhf.
+#
+#   sudo bench/run.sh [--runs N] [--record]
+#
+# --record appends the result as a row of the table in bench/README.md and
+# notes every figure more than 10% worse than the row before.
+set -euo pipefail
+. "$(dirname "$0")/../scripts/common.sh"
+
+runs=300
+record=
+while [ $# -gt 0 ]; do
+	case $1 in
+	--runs) runs=$2; shift 2 ;;
+	--record) record=1; shift ;;
+	*) die "usage: bench/run.sh [--runs N] [--record]" ;;
+	esac
+done
+[ "$(id -u)" -eq 0 ] || die "the benchmark needs root to create network namespaces: run it with sudo"
+
+host_packages
+apt_install valgrind time binutils
+build=$GLOW_BUILD/host
+cmake -S "$GLOW_ROOT" -B "$build" >/dev/null
+cmake --build "$build" --target glow_ctl glow_emu -j2 >/dev/null
+ctl=$build/src/glow_ctl
+args=(-l 1 -r fast -g on -b ultra)
+
+scratch=$(mktemp -d)
+emu_pid=
+cleanup() {
+	[ -n "$emu_pid" ] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
+	testnet_down
+	rm -rf "$scratch"
+}
+trap cleanup EXIT
+testnet_up "$build" "glow-bench-$$"
+ip netns exec "$testnet_controller" "$build/tools/glow_emu" --quiet --address "$controller" \
+	--port "$port" >"$scratch/emu.out" 2>&1 &
+emu_pid=$!
+wait_listening "$scratch/emu.out"
+in_device() { ip netns exec "$testnet_device" "$@"; }
+
+field() { python3 -c "import json,sys; print(f'{json.load(sys.stdin)[\"$1\"]:.3f}')"; }
+timed=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" "$ctl" "${args[@]}")
+baseline=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" /bin/true)
+instructions=$(in_device valgrind --tool=callgrind --callgrind-out-file=/dev/null "$ctl" "${args[@]}" 2>&1 |
+	sed -n 's/.*Collected : *//p')
+peak_kib=$(in_device /usr/bin/time -f %M "$ctl" "${args[@]}" 2>&1)
+
+stripped() {
+	[ -f "$1" ] || { echo "-"; return; }
+	local copy
+	copy=$(mktemp)
+	"$2" -o "$copy" "$1" && stat -c %s "$copy"
+	rm -f "$copy"
+}
+host_size=$(stripped "$ctl" strip)
+armhf_size=$(stripped "$GLOW_BUILD/armhf/src/glow_ctl" arm-linux-gnueabihf-strip)
+
+median=$(field median <<<"$timed")
+own_ms=$(python3 -c "print(f'{$median - $(field median <<<"$baseline"):.3f}')")
+machine="$(uname -m), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
+row="| $(date -u +%Y-%m-%d) | $machine | $runs | $median ($(field p10 <<<"$timed")–$(field p90 <<<"$timed")) | $(field median <<<"$baseline") | $own_ms | $instructions | $peak_kib | $host_size | $armhf_size |"
+
+cat <<TABLE
+| date | machine | runs | glow_ctl run, ms: median (p10–p90) | /bin/true, ms | own cost, ms | instructions | peak RSS, KiB | host stripped, B | armhf stripped, B |
+|---|---|---|---|---|---|---|---|---|---|
+$row
+TABLE
+
+if [ -n "$record" ]; then
+	readme=$GLOW_ROOT/bench/README.md
+	previous=$(grep -E '^\| [0-9]{4}-' "$readme" | tail -n 1 || true)
+	echo "$row" >>"$readme"
+	# Columns compared (1-based in the row): own cost, instructions, peak RSS, sizes.
+	[ -n "$previous" ] && python3 - "$previous" "$row" <<'PY'
+import sys
+names = {7: "own cost", 8: "instructions", 9: "peak RSS", 10: "host size", 11: "armhf size"}
+old, new = ([c.strip() for c in row.split("|")] for row in sys.argv[1:3])
+for column, name in names.items():
+    try:
+        before, after = float(old[column]), float(new[column])
+    except ValueError:
+        continue
+    if before > 0 and after > before * 1.10:
+        print(f"note: {name} rose {100 * (after / before - 1):.0f}% ({before:g} -> {after:g})")
+PY
+	echo "recorded in bench/README.md"
+fi
