@@ -6,6 +6,7 @@
 // one line each and are otherwise ignored. Options make it misbehave in the
 // ways the tests need: silence, delays, odd reply sizes, foreign senders.
 #include "emu_protocol.h"
+#include "emu_show.h"
 #include "link_config.h"
 #include "packet.h"
 
@@ -18,6 +19,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +33,8 @@ constexpr int max_pending = 64;
 constexpr int default_sequence = 0x0001;
 constexpr int default_foreign_sequence = 0x0BAD;
 constexpr uint8_t reply_padding = 0xEE; // fills a reply beyond its 44 bytes
+constexpr int option_show = 1000;       // long options without a short form
+constexpr int option_tick_ms = 1001;
 
 struct emu_options {
 	const char *address;         // controller address to bind
@@ -46,6 +50,8 @@ struct emu_options {
 	long count;                  // exit after this many datagrams, or 0
 	long time_limit_ms;          // exit after this long, or 0
 	long sequence;               // first sequence handed out
+	bool show;                   // draw the LEDs live when on a terminal
+	long tick_ms;                // one pattern bit per tick
 };
 
 // A reply waiting for its time to go.
@@ -67,6 +73,11 @@ struct emu_run {
 	long received;
 	pending_reply pending[max_pending];
 	int pending_count;
+	bool showing;  // drawing live frames (--show, on a terminal, colour allowed)
+	emu_show show; // what the frames show besides the registers
+	long long show_start_ms;
+	long drawn_tick; // the tick of the frame on screen
+	bool show_dirty; // the state changed since that frame
 };
 
 volatile sig_atomic_t stop_requested = 0;
@@ -117,6 +128,8 @@ static const option long_options[] = {
 	{"reply-port", required_argument, nullptr, 'P'},
 	{"count", required_argument, nullptr, 'c'},
 	{"time-limit", required_argument, nullptr, 't'},
+	{"show", no_argument, nullptr, option_show},
+	{"tick-ms", required_argument, nullptr, option_tick_ms},
 	{"help", no_argument, nullptr, 'h'},
 	{nullptr, 0, nullptr, 0},
 };
@@ -169,6 +182,11 @@ static bool set_option(emu_options *options, int option, const char *arg)
 		return parse_number(arg, 1, 1000000000, &options->count);
 	case 't':
 		return parse_number(arg, 1, 86400000, &options->time_limit_ms);
+	case option_show:
+		options->show = true;
+		return true;
+	case option_tick_ms:
+		return parse_number(arg, 1, 60000, &options->tick_ms);
 	default:
 		return false;
 	}
@@ -183,6 +201,7 @@ static int parse_options(int argc, char **argv, emu_options *options)
 	options->reply_size = packet_length;
 	options->foreign_sequence = default_foreign_sequence;
 	options->sequence = default_sequence;
+	options->tick_ms = show_default_tick_ms;
 
 	int option = 0;
 	while ((option = getopt_long(argc, argv, "a:p:L:qsd:S:z:f:F:P:c:t:h", long_options, nullptr)) != -1) {
@@ -305,6 +324,56 @@ static void answer_sync(emu_run *run, const emu_datagram *datagram, const sockad
 	queue_reply(run, run->reply_sock, from, reply, static_cast<int>(run->options.reply_size));
 }
 
+// Says something about a datagram: a line of its own, or with --show the
+// frame's note line, so that it does not scroll the drawing away.
+static void note(emu_run *run, const char *format, ...) __attribute__((format(printf, 2, 3)));
+static void note(emu_run *run, const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	if (run->showing) {
+		vsnprintf(run->show.note, sizeof run->show.note, format, args);
+		run->show_dirty = true;
+	} else {
+		vprintf(format, args);
+		putchar('\n');
+	}
+	va_end(args);
+}
+
+// The wall-clock time as HH:MM:SS.mmm.
+static void format_now(char *text, size_t size)
+{
+	timespec now{};
+	clock_gettime(CLOCK_REALTIME, &now);
+	tm local{};
+	localtime_r(&now.tv_sec, &local);
+	snprintf(text, size, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+		 static_cast<int>(now.tv_nsec / 1000000));
+}
+
+static void show_exchange(emu_run *run, const char *kind, const char *peer)
+{
+	if (!run->showing)
+		return;
+	char now[32];
+	format_now(now, sizeof now);
+	snprintf(run->show.last_exchange, sizeof run->show.last_exchange, "%s %s from %s", now, kind, peer);
+	run->show_dirty = true;
+}
+
+static void report_change(emu_run *run, int led)
+{
+	if (run->showing) {
+		format_now(run->show.last_write[led], sizeof run->show.last_write[led]);
+		run->show_dirty = true;
+	} else if (!run->options.quiet) {
+		char line[160];
+		describe_led(&run->controller, led, line, sizeof line);
+		printf("%s\n", line);
+	}
+}
+
 static void handle_datagram(emu_run *run, const uint8_t *bytes, size_t length, const sockaddr_in *from)
 {
 	char peer[64];
@@ -314,24 +383,22 @@ static void handle_datagram(emu_run *run, const uint8_t *bytes, size_t length, c
 	emu_datagram datagram{};
 	char why[96];
 	if (!decode_datagram(bytes, length, &datagram, why, sizeof why)) {
-		printf("glow_emu: ignored datagram from %s: %s\n", peer, why);
+		note(run, "glow_emu: ignored datagram from %s: %s", peer, why);
 		return;
 	}
 	if (datagram.is_sync) {
+		show_exchange(run, "sync", peer);
 		answer_sync(run, &datagram, from);
 		return;
 	}
+	show_exchange(run, "write", peer);
 	const uint16_t expected = run->controller.sequence;
 	if (!apply_write(&run->controller, &datagram)) {
-		printf("glow_emu: stale write from %s: sequence 0x%04X, expected 0x%04X; ignored\n", peer,
-		       datagram.sequence, expected);
+		note(run, "glow_emu: stale write from %s: sequence 0x%04X, expected 0x%04X; ignored", peer,
+		     datagram.sequence, expected);
 		return;
 	}
-	if (!run->options.quiet) {
-		char line[160];
-		describe_led(&run->controller, datagram.led, line, sizeof line);
-		printf("%s\n", line);
-	}
+	report_change(run, datagram.led);
 }
 
 // Reads one datagram if there is one; false when none was waiting.
@@ -349,17 +416,48 @@ static bool receive_one(emu_run *run)
 	return true;
 }
 
-// How long poll may sleep: until the next reply is due or the time limit.
+static long current_tick(const emu_run *run)
+{
+	return static_cast<long>((now_ms() - run->show_start_ms) / run->options.tick_ms);
+}
+
+// How long poll may sleep: until the next reply is due, the next tick of the
+// live view, or the time limit.
 static int poll_timeout(const emu_run *run, long long deadline)
 {
 	long long wake = deadline;
 	for (int i = 0; i < run->pending_count; ++i)
 		if (wake < 0 || run->pending[i].due_ms < wake)
 			wake = run->pending[i].due_ms;
+	if (run->showing) {
+		const long long next_tick =
+			run->show_start_ms + (current_tick(run) + 1) * run->options.tick_ms;
+		if (wake < 0 || next_tick < wake)
+			wake = next_tick;
+	}
 	if (wake < 0)
 		return -1;
 	const long long wait = wake - now_ms();
 	return wait < 0 ? 0 : static_cast<int>(wait);
+}
+
+// Draws a frame when the tick moved on or the state changed. The frame goes
+// out in one write, so the terminal never shows half of one.
+static void draw(emu_run *run)
+{
+	if (!run->showing)
+		return;
+	const long tick = current_tick(run);
+	if (run->show.drawn && tick == run->drawn_tick && !run->show_dirty)
+		return;
+	static char frame[4096];
+	const size_t length = render_frame(&run->controller, &run->show, tick, frame, sizeof frame);
+	fflush(stdout);
+	if (write(STDOUT_FILENO, frame, length) < 0)
+		return;
+	run->show.drawn = true;
+	run->drawn_tick = tick;
+	run->show_dirty = false;
 }
 
 static bool finished(const emu_run *run, long long deadline)
@@ -383,6 +481,7 @@ static void serve(emu_run *run)
 		if (ready > 0 && (run->options.count == 0 || run->received < run->options.count))
 			receive_one(run);
 		send_due_replies(run, false);
+		draw(run);
 	}
 	// Whatever already arrived is still handled, so that a test which stops
 	// the emulator right after its client exits sees every datagram.
@@ -421,6 +520,33 @@ static bool open_sockets(emu_run *run)
 	return true;
 }
 
+// The live view needs a terminal that may take colours; anywhere else the
+// emulator prints its plain lines.
+static void start_show(emu_run *run, char *endpoint)
+{
+	const char *no_color = getenv("NO_COLOR");
+	const bool colour_allowed = no_color == nullptr || no_color[0] == '\0';
+	if (!run->options.show || isatty(STDOUT_FILENO) == 0 || !colour_allowed)
+		return;
+	run->showing = true;
+	run->show.endpoint = endpoint;
+	run->show_start_ms = now_ms();
+	fputs("\033[?25l", stdout); // hide the cursor while drawing
+	draw(run);
+}
+
+// Leaves the terminal as it was: last frame kept, colours reset, cursor back.
+static void stop_show(emu_run *run)
+{
+	if (!run->showing)
+		return;
+	run->show_dirty = true;
+	draw(run);
+	run->showing = false;
+	fputs("\033[0m\033[?25h", stdout);
+	fflush(stdout);
+}
+
 static void catch_stop_signals()
 {
 	struct sigaction action {
@@ -453,7 +579,11 @@ int main(int argc, char **argv)
 	catch_stop_signals();
 
 	printf("glow_emu: listening on %s:%ld\n", run.options.address, run.options.port);
+	static char endpoint[64];
+	snprintf(endpoint, sizeof endpoint, "%s:%ld", run.options.address, run.options.port);
+	start_show(&run, endpoint);
 	serve(&run);
+	stop_show(&run);
 	if (!run.options.quiet)
 		print_state(&run.controller);
 	printf("glow_emu: stopped after %ld datagrams\n", run.received);

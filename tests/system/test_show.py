@@ -1,0 +1,105 @@
+"""glow_emu --show in a pseudo-terminal (tmux): the live view draws the new
+state after an exchange and gives the terminal back as it found it; off a
+terminal, or with NO_COLOR, it prints plain lines instead."""
+
+import os
+import shlex
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import CONTROLLER, EMU, OWN, PORT, SystemTest, Testbed  # noqa: E402
+
+APPLIED = "red on     0xFFFF  green on     0xFFFF  blue off    0x0000"
+
+
+class Terminal:
+    """A detached tmux session on a server of our own, running one command."""
+
+    def __init__(self, command, environment=None):
+        self.tmux = ["tmux", "-L", f"{harness.PREFIX}-{os.getpid()}-{time.monotonic_ns()}", "-f", "/dev/null"]
+        self.env = {key: value for key, value in os.environ.items() if key != "NO_COLOR"}
+        self.env["TERM"] = "xterm-256color"
+        command = ["env", *(f"{k}={v}" for k, v in (environment or {}).items()), *command]
+        self.run("new-session", "-d", "-x", "150", "-y", "16", shlex.join(command))
+        self.run("set-option", "-g", "remain-on-exit", "on")
+        self.pid = int(self.run("display", "-p", "#{pane_pid}"))
+
+    def run(self, *args):
+        return subprocess.run(self.tmux + list(args), check=True, capture_output=True, text=True,
+                              env=self.env, timeout=10).stdout.strip()
+
+    def screen(self, escapes=False):
+        return self.run("capture-pane", "-p", *(["-e"] if escapes else []))
+
+    def wait_for(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while text not in self.screen():
+            if time.monotonic() > deadline:
+                raise AssertionError(f"the screen never showed {text!r}:\n{self.screen()}")
+            time.sleep(0.05)
+
+    def close(self):
+        try:
+            os.kill(self.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        subprocess.run(self.tmux + ["kill-server"], capture_output=True, env=self.env, check=False)
+
+
+def emulator_command(bed, *args):
+    return ["ip", "netns", "exec", bed.controller, EMU, "--address", CONTROLLER, "--port", str(PORT), *args]
+
+
+class LiveView(SystemTest):
+    def test_draws_the_new_state_and_restores_the_terminal(self):
+        with Testbed() as bed:
+            terminal = Terminal(emulator_command(bed, "--show", "--tick-ms", "50"))
+            try:
+                terminal.wait_for(" LED 2 ")
+                self.assertEqual(terminal.run("display", "-p", "#{cursor_flag}"), "0")  # hidden while drawing
+                result = bed.glow_ctl("-l", "1", "-r", "on", "-g", "on")
+                self.assertQuietSuccess(result)
+                terminal.wait_for(APPLIED)
+                screen = terminal.screen(escapes=True).splitlines()
+                led1 = next(line for line in screen if line.startswith(" LED 1 "))
+                self.assertIn("\x1b[43m", led1)  # red and green lit: a yellow block
+                self.assertIn(APPLIED, led1)
+                header = next(line for line in screen if line.startswith("glow_emu on "))
+                self.assertIn("sequence 0x0002", header)
+                self.assertIn(f"write from {OWN}:{PORT}", header)
+                # Drawn in place: one frame on the screen, however many ticks passed.
+                self.assertEqual(terminal.screen().count(" LED 1 "), 1)
+
+                os.kill(terminal.pid, signal.SIGTERM)
+                terminal.wait_for("glow_emu: stopped after 2 datagrams")
+                self.assertEqual(terminal.run("display", "-p", "#{cursor_flag}"), "1")
+                self.assertIn("glow_emu: LED 1: red on 0xFFFF, green on 0xFFFF", terminal.screen())
+            finally:
+                terminal.close()
+
+    def test_no_color_falls_back_to_plain_lines(self):
+        with Testbed() as bed:
+            terminal = Terminal(emulator_command(bed, "--show"), {"NO_COLOR": "1"})
+            try:
+                terminal.wait_for("listening on")
+                self.assertQuietSuccess(bed.glow_ctl("-l", "2", "-b", "fast"))
+                terminal.wait_for("LED 2: red off 0x0000, green off 0x0000, blue fast 0x3333")
+                self.assertNotIn("glow_emu on ", terminal.screen())
+            finally:
+                terminal.close()
+
+    def test_off_a_terminal_prints_plain_lines(self):
+        with Testbed() as bed:
+            emu = bed.emulator("--show")
+            self.assertQuietSuccess(bed.glow_ctl("-r", "ultra"))
+            emu.finish()
+        self.assertIn("LED 0: red ultra 0x5555", emu.output())
+        self.assertNotIn("\x1b[", emu.output())
+
+
+if __name__ == "__main__":
+    harness.main()
