@@ -185,7 +185,7 @@ stage_lint() {
 
 host_packages
 apt_install clang-format clang-tidy man-db g++-arm-linux-gnueabihf qemu-user binutils \
-	clang libclang-rt-14-dev valgrind
+	clang libclang-rt-14-dev valgrind tmux
 stage_host
 stage_armhf
 stage_armhf_static
