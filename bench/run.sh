@@ -24,24 +24,14 @@ done
 host_packages
 apt_install valgrind time binutils
 build=$GLOW_BUILD/host
-cmake -S "$GLOW_ROOT" -B "$build" >/dev/null
-cmake --build "$build" --target glow_ctl glow_emu -j2 >/dev/null
+build_programs "$build"
 ctl=$build/src/glow_ctl
 args=(-l 1 -r fast -g on -b ultra)
 
 scratch=$(mktemp -d)
-emu_pid=
-cleanup() {
-	[ -n "$emu_pid" ] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
-	testnet_down
-	rm -rf "$scratch"
-}
-trap cleanup EXIT
+trap testnet_cleanup EXIT
 testnet_up "$build" "glow-bench-$$"
-ip netns exec "$testnet_controller" "$build/tools/glow_emu" --quiet --address "$controller" \
-	--port "$port" >"$scratch/emu.out" 2>&1 &
-emu_pid=$!
-wait_listening "$scratch/emu.out"
+start_emulator "$build" --quiet
 in_device() { ip netns exec "$testnet_device" "$@"; }
 
 field() { python3 -c "import json,sys; print(f'{json.load(sys.stdin)[\"$1\"]:.3f}')"; }

@@ -73,3 +73,32 @@ wait_listening() {
 	done
 	die "glow_emu did not start: $(cat "$1")"
 }
+
+# build_programs BUILD [CMAKE ARGS...] : configures BUILD and builds glow_ctl
+# and glow_emu there.
+build_programs() {
+	cmake -S "$GLOW_ROOT" -B "$1" "${@:2}" >/dev/null
+	cmake --build "$1" --target glow_ctl glow_emu -j"$(nproc)" >/dev/null
+}
+
+# What testnet_cleanup removes: glow_emu's PID and a scratch folder.
+emu_pid=
+scratch=
+
+# testnet_cleanup : ends glow_emu if it runs, deletes the namespaces and the
+# scratch folder. Meant for "trap testnet_cleanup EXIT".
+testnet_cleanup() {
+	[ -n "$emu_pid" ] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
+	testnet_down
+	[ -n "$scratch" ] && rm -rf "$scratch"
+	return 0
+}
+
+# start_emulator BUILD [GLOW_EMU ARGS...] : glow_emu in the controller
+# namespace, printing to $scratch/emu.out; returns once it listens.
+start_emulator() {
+	ip netns exec "$testnet_controller" "$1/tools/glow_emu" --address "$controller" --port "$port" \
+		"${@:2}" >"$scratch/emu.out" 2>&1 &
+	emu_pid=$!
+	wait_listening "$scratch/emu.out"
+}

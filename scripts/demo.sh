@@ -27,16 +27,9 @@ fi
 host_packages
 build=$GLOW_BUILD/demo
 say "building glow_ctl and glow_emu in $build"
-cmake -S "$GLOW_ROOT" -B "$build" -DGLOW_TESTS=OFF >/dev/null
-cmake --build "$build" --target glow_ctl glow_emu -j"$(nproc)" >/dev/null
+build_programs "$build" -DGLOW_TESTS=OFF
 scratch=$(mktemp -d)
-emu_pid=
-cleanup() {
-	[ -n "$emu_pid" ] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
-	testnet_down
-	rm -rf "$scratch"
-}
-trap cleanup EXIT
+trap testnet_cleanup EXIT
 
 testnet_up "$build" "glow-demo-$$"
 say "test network: $testnet_device ($interface $own) <-> $testnet_controller ($controller)"
@@ -62,10 +55,7 @@ if [ -n "$show" ]; then
 	exit 0
 fi
 
-ip netns exec "$testnet_controller" "$build/tools/glow_emu" --address "$controller" --port "$port" \
-	>"$scratch/emu.out" 2>&1 &
-emu_pid=$!
-wait_listening "$scratch/emu.out"
+start_emulator "$build"
 
 say "\$ glow_ctl $*"
 status=0

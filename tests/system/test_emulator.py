@@ -1,5 +1,6 @@
 """glow_emu itself: it must survive anything thrown at its port, report what
-it ignores, and keep serving glow_ctl afterwards."""
+it ignores, and keep serving glow_ctl afterwards. (How each datagram is
+judged is in the unit tests of its decoder.)"""
 
 import os
 import sys
@@ -57,32 +58,6 @@ class Emulator(SystemTest):
         changes = [line for line in emu.output().splitlines() if line.startswith("LED 1:")]
         self.assertTrue(changes[-1].startswith(applied), changes[-1])
         self.assertIn("glow_emu: " + applied, emu.output())  # the state it ends with
-
-    def test_reports_each_kind_of_bad_datagram_once(self):
-        bad_header = bytearray(packet(0x0001, 0))
-        bad_header[2] = 0x41
-        cases = (
-            (b"\x00\x2c\x40", "length 3, not 44"),
-            (bytes(bad_header), "header or reserved bytes are wrong"),
-            (packet(0x0001, 0)[:32] + packet(0x0001, 1)[32:34] + packet(0x0001, 0)[34:],
-             "registers 7, 5, 6 are not one LED's"),
-            (packet(0x0001, 3), "registers 13, 14, 15 are not one LED's"),
-            (packet(0x0005, 2, 0xFFFF), "stale write from"),
-        )
-        send = ("import socket, sys\n"
-                "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
-                "s.sendto(bytes.fromhex(sys.argv[3]), (sys.argv[1], int(sys.argv[2])))\n")
-        for data, message in cases:
-            with self.subTest(message=message), Testbed() as bed:
-                emu = bed.emulator(count=1)
-                sent = bed.run("device", [sys.executable, "-c", send, CONTROLLER, str(PORT), data.hex()])
-                self.assertEqual(sent.status, 0, sent.stderr)
-                emu.finish()
-                lines = [line for line in emu.output().splitlines() if message in line]
-                self.assertEqual(len(lines), 1, emu.output())
-                # Nothing was applied: no change line, and every LED still off.
-                self.assertFalse([line for line in emu.output().splitlines() if line.startswith("LED ")])
-                self.assertEqual(emu.output().count("red off 0x0000, green off 0x0000, blue off 0x0000"), 3)
 
 
 if __name__ == "__main__":

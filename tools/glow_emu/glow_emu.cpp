@@ -460,11 +460,17 @@ static void draw(emu_run *run)
 	run->show_dirty = false;
 }
 
+// Whether the datagram count (if any) leaves room for another datagram.
+static bool wants_more(const emu_run *run)
+{
+	return run->options.count == 0 || run->received < run->options.count;
+}
+
 static bool finished(const emu_run *run, long long deadline)
 {
 	if (deadline >= 0 && now_ms() >= deadline)
 		return true;
-	return run->options.count > 0 && run->received >= run->options.count && run->pending_count == 0;
+	return !wants_more(run) && run->pending_count == 0;
 }
 
 static void serve(emu_run *run)
@@ -473,12 +479,14 @@ static void serve(emu_run *run)
 		run->options.time_limit_ms > 0 ? now_ms() + run->options.time_limit_ms : -1;
 	pollfd waiting{run->sock, POLLIN, 0};
 	while (stop_requested == 0 && !finished(run, deadline)) {
+		// Past its count it only sends what is still due, reading nothing more.
+		waiting.events = wants_more(run) ? POLLIN : 0;
 		const int ready = poll(&waiting, 1, poll_timeout(run, deadline));
 		if (ready < 0 && errno != EINTR) {
 			fprintf(stderr, "glow_emu: poll: %s\n", strerror(errno));
 			return;
 		}
-		if (ready > 0 && (run->options.count == 0 || run->received < run->options.count))
+		if (ready > 0)
 			receive_one(run);
 		send_due_replies(run, false);
 		draw(run);
