@@ -17,16 +17,31 @@ APPLIED = "red on     0xFFFF  green on     0xFFFF  blue off    0x0000"
 
 
 class Terminal:
-    """A detached tmux session on a server of our own, running one command."""
+    """A detached tmux session on a server of our own. The command runs under
+    a shell that stays after it, so the screen (cursor included) is the one
+    the command left, and its exit status is printed there."""
 
     def __init__(self, command, environment=None):
         self.tmux = ["tmux", "-L", f"{harness.PREFIX}-{os.getpid()}-{time.monotonic_ns()}", "-f", "/dev/null"]
         self.env = {key: value for key, value in os.environ.items() if key != "NO_COLOR"}
         self.env["TERM"] = "xterm-256color"
         command = ["env", *(f"{k}={v}" for k, v in (environment or {}).items()), *command]
-        self.run("new-session", "-d", "-x", "150", "-y", "16", shlex.join(command))
-        self.run("set-option", "-g", "remain-on-exit", "on")
-        self.pid = int(self.run("display", "-p", "#{pane_pid}"))
+        shell = f'{shlex.join(command)}; echo "[exit status $?]"; exec sleep 300'
+        self.run("new-session", "-d", "-x", "150", "-y", "16", shlex.join(["sh", "-c", shell]))
+        shell_pid = int(self.run("display", "-p", "#{pane_pid}"))
+        self.pid = self._child_of(shell_pid)
+
+    @staticmethod
+    def _child_of(pid):
+        """The command's PID: the shell's one child (ip netns exec execs it)."""
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as children:
+                found = children.read().split()
+            if found:
+                return int(found[0])
+            time.sleep(0.01)
+        raise AssertionError("the command in the terminal did not start")
 
     def run(self, *args):
         return subprocess.run(self.tmux + list(args), check=True, capture_output=True, text=True,
@@ -43,6 +58,7 @@ class Terminal:
             time.sleep(0.05)
 
     def close(self):
+        # The tmux server, its shell and the command are all this test's own.
         try:
             os.kill(self.pid, signal.SIGKILL)
         except ProcessLookupError:
@@ -75,7 +91,8 @@ class LiveView(SystemTest):
                 self.assertEqual(terminal.screen().count(" LED 1 "), 1)
 
                 os.kill(terminal.pid, signal.SIGTERM)
-                terminal.wait_for("glow_emu: stopped after 2 datagrams")
+                terminal.wait_for("[exit status 0]")
+                self.assertIn("glow_emu: stopped after 2 datagrams", terminal.screen())
                 self.assertEqual(terminal.run("display", "-p", "#{cursor_flag}"), "1")
                 self.assertIn("glow_emu: LED 1: red on 0xFFFF, green on 0xFFFF", terminal.screen())
             finally:

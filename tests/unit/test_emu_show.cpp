@@ -30,7 +30,7 @@ TEST(ShowPattern, PlaysMostSignificantBitFirstOneBitPerTick)
 	EXPECT_EQ(played(0x5555, 0), "0101010101010101");
 	EXPECT_EQ(played(0x8001, 0), "1000000000000001");
 	// The pattern repeats every 16 ticks.
-	EXPECT_EQ(played(0x00FF, 16 * 1000), "0000000011111111");
+	EXPECT_EQ(played(0x00FF, 16L * 1000), "0000000011111111");
 	EXPECT_EQ(played(0x00FF, 4), "0000111111110000");
 }
 

@@ -326,19 +326,19 @@ static void answer_sync(emu_run *run, const emu_datagram *datagram, const sockad
 
 // Says something about a datagram: a line of its own, or with --show the
 // frame's note line, so that it does not scroll the drawing away.
-static void note(emu_run *run, const char *format, ...) __attribute__((format(printf, 2, 3)));
-static void note(emu_run *run, const char *format, ...)
+__attribute__((format(printf, 2, 3))) static void note(emu_run *run, const char *format, ...)
 {
+	char text[sizeof run->show.note];
 	va_list args;
 	va_start(args, format);
+	vsnprintf(text, sizeof text, format, args);
+	va_end(args);
 	if (run->showing) {
-		vsnprintf(run->show.note, sizeof run->show.note, format, args);
+		memcpy(run->show.note, text, sizeof text);
 		run->show_dirty = true;
 	} else {
-		vprintf(format, args);
-		putchar('\n');
+		printf("%s\n", text);
 	}
-	va_end(args);
 }
 
 // The wall-clock time as HH:MM:SS.mmm.
@@ -530,7 +530,7 @@ static bool open_sockets(emu_run *run)
 
 // The live view needs a terminal that may take colours; anywhere else the
 // emulator prints its plain lines.
-static void start_show(emu_run *run, char *endpoint)
+static void start_show(emu_run *run, const char *endpoint)
 {
 	const char *no_color = getenv("NO_COLOR");
 	const bool colour_allowed = no_color == nullptr || no_color[0] == '\0';
