@@ -66,7 +66,7 @@ size_t render_frame(const emu_controller *controller, const emu_show *show, long
 	append(out, size, &used, line);
 	for (int led = 0; led < emu_led_count; ++led)
 		append_led(out, size, &used, controller, show, led, tick);
-	snprintf(line, sizeof line, "%s\033[K\n", show->note);
-	append(out, size, &used, line);
+	append(out, size, &used, show->note);
+	append(out, size, &used, "\033[K\n");
 	return used;
 }

@@ -14,7 +14,7 @@ struct emu_show {
 	const char *endpoint;               // "address:port" the emulator listens on
 	char last_exchange[96];             // time, kind and sender of the last datagram
 	char last_write[emu_led_count][32]; // time of each LED's last applied write
-	char note[160];                     // the last malformed or stale datagram
+	char note[256];                     // the last malformed or stale datagram
 	bool drawn;                         // a frame is on the screen, to be overwritten
 };
 

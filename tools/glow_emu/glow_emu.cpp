@@ -19,7 +19,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -326,15 +325,10 @@ static void answer_sync(emu_run *run, const emu_datagram *datagram, const sockad
 
 // Says something about a datagram: a line of its own, or with --show the
 // frame's note line, so that it does not scroll the drawing away.
-__attribute__((format(printf, 2, 3))) static void note(emu_run *run, const char *format, ...)
+static void note(emu_run *run, const char *text)
 {
-	char text[sizeof run->show.note];
-	va_list args;
-	va_start(args, format);
-	vsnprintf(text, sizeof text, format, args);
-	va_end(args);
 	if (run->showing) {
-		memcpy(run->show.note, text, sizeof text);
+		snprintf(run->show.note, sizeof run->show.note, "%s", text);
 		run->show_dirty = true;
 	} else {
 		printf("%s\n", text);
@@ -382,8 +376,10 @@ static void handle_datagram(emu_run *run, const uint8_t *bytes, size_t length, c
 
 	emu_datagram datagram{};
 	char why[96];
+	char text[sizeof run->show.note];
 	if (!decode_datagram(bytes, length, &datagram, why, sizeof why)) {
-		note(run, "glow_emu: ignored datagram from %s: %s", peer, why);
+		snprintf(text, sizeof text, "glow_emu: ignored datagram from %s: %s", peer, why);
+		note(run, text);
 		return;
 	}
 	if (datagram.is_sync) {
@@ -394,8 +390,10 @@ static void handle_datagram(emu_run *run, const uint8_t *bytes, size_t length, c
 	show_exchange(run, "write", peer);
 	const uint16_t expected = run->controller.sequence;
 	if (!apply_write(&run->controller, &datagram)) {
-		note(run, "glow_emu: stale write from %s: sequence 0x%04X, expected 0x%04X; ignored", peer,
-		     datagram.sequence, expected);
+		snprintf(text, sizeof text,
+			 "glow_emu: stale write from %s: sequence 0x%04X, expected 0x%04X; ignored", peer,
+			 datagram.sequence, expected);
+		note(run, text);
 		return;
 	}
 	report_change(run, datagram.led);
