@@ -217,9 +217,9 @@ class Testbed:
         self.processes.append(process)
         return process
 
-    def run(self, side, argv, timeout=HARD_LIMIT_S, stdin=None):
+    def run(self, side, argv, timeout=HARD_LIMIT_S):
         completed = subprocess.run(["ip", "netns", "exec", self.namespace(side), *argv],
-                                   capture_output=True, timeout=timeout, input=stdin)
+                                   capture_output=True, timeout=timeout)
         return Result(completed)
 
     def emulator(self, *args, count=2):
@@ -231,13 +231,12 @@ class Testbed:
         argv = ([NO_SOCKET] if no_socket else []) + list(wrapper) + RUNNER + [program, *args]
         return self.run("device", argv)
 
-    def python(self, side, code, *args, ready=True):
+    def python(self, side, code, *args):
         """Starts a Python helper in a namespace; waits for its "ready" line."""
         process = self.start(side, [sys.executable, "-c", code, *args], stdout=subprocess.PIPE)
-        if ready:
-            line = process.stdout.readline()
-            if line.strip() != b"ready":
-                raise AssertionError(f"helper did not start: {line!r}")
+        line = process.stdout.readline()
+        if line.strip() != b"ready":
+            raise AssertionError(f"helper did not start: {line!r}")
         return process
 
 
