@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Benchmarks glow_ctl: whole-run time against glow_emu in network namespaces
 # beside /bin/true in the same harness, instructions per run (callgrind),
-# peak resident memory, and stripped sizes for the host and armhf.
+# peak resident memory, stripped sizes for the host and armhf, and batches of
+# 1, 4 and 16 runs started at the same moment (time and writes applied).
 #
 #   sudo bench/run.sh [--runs N] [--record]
 #
-# --record appends the result as a row of the table in bench/README.md and
+# --record appends the results as rows of the tables in bench/README.md and
 # notes every figure more than 10% worse than the row before.
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
@@ -34,7 +35,9 @@ testnet_up "$build" "glow-bench-$$"
 start_emulator "$build" --quiet
 in_device() { ip netns exec "$testnet_device" "$@"; }
 
-field() { python3 -c "import json,sys; print(f'{json.load(sys.stdin)[\"$1\"]:.3f}')"; }
+field() {
+	python3 -c "import json,sys; v = json.load(sys.stdin)['$1']; print(f'{v:.3f}' if isinstance(v, float) else v)"
+}
 timed=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" "$ctl" "${args[@]}")
 baseline=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" /bin/true)
 instructions=$(in_device valgrind --tool=callgrind --callgrind-out-file=/dev/null "$ctl" "${args[@]}" 2>&1 |
@@ -56,16 +59,47 @@ own_ms=$(python3 -c "print(f'{$median - $(field median <<<"$baseline"):.3f}')")
 machine="$(uname -m), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
 row="| $(date -u +%Y-%m-%d) | $machine | $runs | $median ($(field p10 <<<"$timed")–$(field p90 <<<"$timed")) | $(field median <<<"$baseline") | $own_ms | $instructions | $peak_kib | $host_size | $armhf_size |"
 
+# Overlapping runs: N released at the same moment, each batch timed from the
+# release to the last exit; a write the controller drops as stale is lost.
+batch_rounds=$((runs < 20 ? runs : 20))
+batch_rows=()
+for n in 1 4 16; do
+	batch=$(in_device python3 "$GLOW_ROOT/bench/overlap.py" "$n" "$batch_rounds" "$scratch/emu.out" \
+		"$ctl" "${args[@]}")
+	batch_rows+=("| $(date -u +%Y-%m-%d) | $machine | $n | $batch_rounds | $(field median <<<"$batch") ($(field max <<<"$batch")) | $(field applied <<<"$batch") of $(field sent <<<"$batch") | $(field printed <<<"$batch") |")
+done
+
 cat <<TABLE
 | date | machine | runs | glow_ctl run, ms: median (p10–p90) | /bin/true, ms | own cost, ms | instructions | peak RSS, KiB | host stripped, B | armhf stripped, B |
 |---|---|---|---|---|---|---|---|---|---|
 $row
+
+| date | machine | runs at once | batches | batch, ms: median (max) | writes applied | runs that printed |
+|---|---|---|---|---|---|---|
+$(printf '%s\n' "${batch_rows[@]}")
 TABLE
+
+# add_rows FILE ROW... : inserts the rows after the last row of FILE's table
+# that has as many columns as they have.
+add_rows() {
+	python3 - "$@" <<'PY'
+import sys
+path, rows = sys.argv[1], sys.argv[2:]
+with open(path, encoding="utf-8") as readme:
+    lines = readme.read().splitlines()
+columns = rows[0].count("|")
+last = max(i for i, line in enumerate(lines) if line.startswith("|") and line.count("|") == columns)
+lines[last + 1:last + 1] = rows
+with open(path, "w", encoding="utf-8") as readme:
+    readme.write("\n".join(lines) + "\n")
+PY
+}
 
 if [ -n "$record" ]; then
 	readme=$GLOW_ROOT/bench/README.md
-	previous=$(grep -E '^\| [0-9]{4}-' "$readme" | tail -n 1 || true)
-	echo "$row" >>"$readme"
+	previous=$(grep -E '^\| [0-9]{4}-' "$readme" | awk -F'|' 'NF == 12' | tail -n 1 || true)
+	add_rows "$readme" "$row"
+	add_rows "$readme" "${batch_rows[@]}"
 	# Columns compared (1-based in the row): own cost, instructions, peak RSS, sizes.
 	[ -n "$previous" ] && python3 - "$previous" "$row" <<'PY'
 import sys

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 // Bounds the wait for the controller's reply, so that a controller that is
 // down or unplugged cannot hang the run: the receive then fails with EAGAIN.
@@ -20,13 +21,48 @@ static void set_reply_timeout(int sock)
 	setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
+static long long monotonic_ms()
+{
+	timespec now{};
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Binds the own end. Overlapping runs all want the own port, and a run holds
+// it from here until it closes its socket, so the port is the lock between
+// them: while another run has it (EADDRINUSE), wait a little and try again,
+// up to link_bind_wait_ms. Without that, the second run would sync from
+// another port, get the same sequence as the first, and its write would be
+// dropped by the controller as stale. Any other failure is final at once.
+static int bind_waiting_for_port(int sock, const sockaddr_in *own)
+{
+	const sockaddr *address = reinterpret_cast<const sockaddr *>(own);
+	if (bind(sock, address, sizeof *own) == 0)
+		return 0;
+	if (errno != EADDRINUSE || link_bind_wait_ms == 0)
+		return -1;
+
+	const long long deadline = monotonic_ms() + link_bind_wait_ms;
+	timespec pause{};
+	pause.tv_sec = link_bind_retry_ms / 1000;
+	pause.tv_nsec = static_cast<long>(link_bind_retry_ms % 1000) * 1000000L;
+	do {
+		nanosleep(&pause, nullptr);
+		if (bind(sock, address, sizeof *own) == 0)
+			return 0;
+		if (errno != EADDRINUSE)
+			return -1;
+	} while (monotonic_ms() < deadline);
+	return -1;
+}
+
 static void bind_own_end(int sock)
 {
 	sockaddr_in own{};
 	own.sin_family = AF_INET;
 	own.sin_port = htons(link_port);
 	inet_aton(link_own_address, &own.sin_addr);
-	if (bind(sock, reinterpret_cast<sockaddr *>(&own), sizeof own) < 0)
+	if (bind_waiting_for_port(sock, &own) != 0)
 		fputs("bind error\n", stdout);
 }
 

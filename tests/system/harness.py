@@ -27,6 +27,8 @@ INTERFACE = os.environ.get("GLOW_INTERFACE", "eth1")
 PORT = int(os.environ.get("GLOW_PORT", "9000"))
 OWN = os.environ.get("GLOW_OWN_ADDRESS", "169.254.100.1")
 CONTROLLER = os.environ.get("GLOW_CONTROLLER_ADDRESS", "169.254.100.2")
+# How long glow_ctl waits for its own port while something else holds it.
+BIND_WAIT_MS = int(os.environ.get("GLOW_BIND_WAIT_MS", "1500"))
 
 SKIP = 77
 HARD_LIMIT_S = 15  # no glow_ctl run may take longer than this

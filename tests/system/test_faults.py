@@ -1,13 +1,18 @@
 """Faults on the way: a dead link, a missing address, late or foreign
-replies, a flood, and many runs in a row. glow_ctl must report what went
-wrong, never hang, and never lose or reorder a write."""
+replies, a flood, many runs in a row and runs that overlap. glow_ctl must
+report what went wrong, never hang, and never lose or reorder a write."""
 
+import json
 import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import CONTROLLER, OWN, PORT, SystemTest, Testbed, hex_of, packet, sibling  # noqa: E402
+from harness import CONTROLLER, CTL, OWN, PORT, RUNNER, SystemTest, Testbed, hex_of, packet, sibling  # noqa: E402
+
+START_TOGETHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "start_together.py")
+KEYWORDS = (("off", 0x0000), ("on", 0xFFFF), ("slow", 0x00FF), ("norm", 0x0F0F),
+            ("fast", 0x3333), ("ultra", 0x5555))
 
 TIMED_OUT = b"recvfrom error: 11 - Resource temporarily unavailable\n"
 UNREACHABLE = b"sendto error: 101 - Network is unreachable\n"
@@ -88,11 +93,9 @@ class ReplyFaults(SystemTest):
 
 class ManyRuns(SystemTest):
     def test_200_runs_apply_every_write_in_order(self):
-        keywords = (("off", 0x0000), ("on", 0xFFFF), ("slow", 0x00FF), ("norm", 0x0F0F),
-                    ("fast", 0x3333), ("ultra", 0x5555))
         runs = []
         for i in range(200):
-            red, green, blue = keywords[i % 6], keywords[(i // 6) % 6], keywords[(i + 3) % 6]
+            red, green, blue = KEYWORDS[i % 6], KEYWORDS[(i // 6) % 6], KEYWORDS[(i + 3) % 6]
             runs.append((i % 3, red, green, blue))
         with Testbed() as bed:
             emu = bed.emulator("--sequence", "1", count=2 * len(runs))
@@ -109,6 +112,36 @@ class ManyRuns(SystemTest):
         for number, ((led, red, green, blue), line) in enumerate(zip(runs, changes), start=1):
             self.assertEqual(line, f"LED {led}: red {red[0]} 0x{red[1]:04X}, green {green[0]} 0x{green[1]:04X}, "
                                    f"blue {blue[0]} 0x{blue[1]:04X} (sequence 0x{number + 1:04X})")
+
+    def test_runs_started_together_all_apply_their_writes(self):
+        # Six runs released at the same moment, forty times over. They take
+        # turns at the own port, so each one syncs only after the one before
+        # has written: every write carries the sequence the controller handed
+        # out last, none is dropped as stale, and no run prints anything. The
+        # controller's 20 ms before each reply makes every run hold the port
+        # long enough for the others to meet it, under emulation too.
+        width, rounds = 6, 40
+        argvs, payloads = [], []
+        for j in range(width):
+            led, red, green, blue = j % 3, KEYWORDS[j], KEYWORDS[(j + 2) % 6], KEYWORDS[(j + 5) % 6]
+            argvs.append(RUNNER + [CTL, "-l", str(led), "-r", red[0], "-g", green[0], "-b", blue[0]])
+            payloads.append(packet(0, led, red[1], green[1], blue[1])[32:])
+        with Testbed() as bed:
+            emu = bed.emulator("--sequence", "1", "--quiet", "--delay-ms", "20", count=2 * width * rounds)
+            batch = bed.run("device", [sys.executable, START_TOGETHER, str(rounds), json.dumps(argvs)],
+                            timeout=600)
+            datagrams = emu.finish()
+        self.assertEqual((batch.status, batch.stderr), (0, b""))
+        report = json.loads(batch.stdout)
+        outcomes = [(r["status"], r["stdout"], r["stderr"]) for round_ in report["rounds"] for r in round_]
+        self.assertEqual(outcomes, [(0, "", "")] * (width * rounds))
+        self.assertNotIn("stale", emu.output())
+        self.assertEqual({(d["from"], d["port"]) for d in datagrams}, {(OWN, PORT)})
+        writes = [hex_of(d) for d in datagrams if hex_of(d)[6:8] != b"\xff\xff"]
+        self.assertEqual([int.from_bytes(w[6:8], "big") for w in writes], list(range(1, width * rounds + 1)))
+        for number in range(rounds):
+            self.assertEqual(sorted(w[32:] for w in writes[number * width:(number + 1) * width]),
+                             sorted(payloads), f"round {number}")
 
 
 if __name__ == "__main__":
