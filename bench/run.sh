@@ -30,7 +30,7 @@ ctl=$build/src/glow_ctl
 args=(-l 1 -r fast -g on -b ultra)
 
 scratch=$(mktemp -d)
-trap testnet_cleanup EXIT
+cleanup_on_exit
 testnet_up "$build" "glow-bench-$$"
 start_emulator "$build" --quiet
 in_device() { ip netns exec "$testnet_device" "$@"; }

@@ -86,12 +86,33 @@ emu_pid=
 scratch=
 
 # testnet_cleanup : ends glow_emu if it runs, deletes the namespaces and the
-# scratch folder. Meant for "trap testnet_cleanup EXIT".
+# scratch folder. Installed by cleanup_on_exit; once it starts, further
+# signals wait until it is done.
 testnet_cleanup() {
-	[ -n "$emu_pid" ] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
+	trap '' HUP INT TERM
+	# Every step runs whatever the one before gave: under set -e, a glow_emu
+	# that a signal had already ended would make wait fail and end the
+	# cleanup before the namespaces are gone.
+	set +e
+	if [ -n "$emu_pid" ]; then
+		kill "$emu_pid" 2>/dev/null
+		wait "$emu_pid" 2>/dev/null
+	fi
 	testnet_down
 	[ -n "$scratch" ] && rm -rf "$scratch"
 	return 0
+}
+
+# cleanup_on_exit : runs testnet_cleanup however the script ends: at its end,
+# after a failed step, on Ctrl-C, when its terminal closes (SIGHUP) and on
+# kill (SIGTERM). An EXIT trap alone is not enough: a shell killed by SIGHUP
+# may die without running it. Each signal ends the script with the status a
+# death by that signal gives, and that exit runs the EXIT trap.
+cleanup_on_exit() {
+	trap testnet_cleanup EXIT
+	trap 'exit 129' HUP
+	trap 'exit 130' INT
+	trap 'exit 143' TERM
 }
 
 # start_emulator BUILD [GLOW_EMU ARGS...] : glow_emu in the controller

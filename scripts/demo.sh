@@ -29,7 +29,7 @@ build=$GLOW_BUILD/demo
 say "building glow_ctl and glow_emu in $build"
 build_programs "$build" -DGLOW_TESTS=OFF
 scratch=$(mktemp -d)
-trap testnet_cleanup EXIT
+cleanup_on_exit
 
 testnet_up "$build" "glow-demo-$$"
 say "test network: $testnet_device ($interface $own) <-> $testnet_controller ($controller)"

@@ -57,13 +57,18 @@ class Terminal:
                 raise AssertionError(f"the screen never showed {text!r}:\n{self.screen()}")
             time.sleep(0.05)
 
+    def hang_up(self):
+        """Closes the terminal, as closing its window does: everything in it
+        gets SIGHUP."""
+        subprocess.run(self.tmux + ["kill-server"], capture_output=True, env=self.env, check=False)
+
     def close(self):
         # The tmux server, its shell and the command are all this test's own.
         try:
             os.kill(self.pid, signal.SIGKILL)
         except ProcessLookupError:
             pass
-        subprocess.run(self.tmux + ["kill-server"], capture_output=True, env=self.env, check=False)
+        self.hang_up()
 
 
 def emulator_command(bed, *args):

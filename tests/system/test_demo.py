@@ -1,0 +1,84 @@
+"""scripts/demo.sh leaves nothing behind however it ends: its live view is
+ended by closing the terminal it runs in and by kill (SIGTERM), and each
+time its network namespaces and its glow_emu must be gone."""
+
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import SystemTest  # noqa: E402
+from test_show import Terminal  # noqa: E402
+
+DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "demo.sh")
+
+
+def namespaces():
+    return {line.split()[0] for line in harness.ip("netns", "list", check=False).stdout.splitlines()
+            if line.strip()}
+
+
+def running(pid):
+    """Whether pid is a live process (a zombie is not)."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+def child_named(pid, name):
+    with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as children:
+        for child in children.read().split():
+            with open(f"/proc/{child}/comm", encoding="ascii") as comm:
+                if comm.read().strip() == name:
+                    return int(child)
+    raise AssertionError(f"process {pid} has no child {name}")
+
+
+class DemoEnds(SystemTest):
+    def test_terminal_closed_or_killed_during_the_live_view(self):
+        # One build folder for both ends: the second demo finds it built.
+        build = tempfile.mkdtemp(prefix="glow-demo-test-")
+        try:
+            for how in ("terminal closed", "SIGTERM"):
+                with self.subTest(how=how):
+                    self._end_live_view(how, build)
+        finally:
+            shutil.rmtree(build, ignore_errors=True)
+
+    def _end_live_view(self, how, build):
+        terminal = Terminal(["bash", DEMO, "--show", "-l", "1", "-r", "on"],
+                            {"GLOW_BUILD": build, "GLOW_DEMO_SECONDS": "120"})
+        demo = terminal.pid
+        own = {f"glow-demo-{demo}-dev", f"glow-demo-{demo}-ctl"}
+        emu = None
+        try:
+            # glow_ctl has run: the demo now only waits for its view to end.
+            terminal.wait_for("red on     0xFFFF  green off", timeout=240)
+            self.assertLessEqual(own, namespaces())
+            emu = child_named(demo, "glow_emu")
+            if how == "terminal closed":
+                terminal.hang_up()
+            else:
+                os.kill(demo, signal.SIGTERM)
+            deadline = time.monotonic() + 15
+            while (own & namespaces() or running(emu)) and time.monotonic() < deadline:
+                time.sleep(0.1)
+            self.assertEqual(own & namespaces(), set())
+            self.assertFalse(running(emu), "glow_emu still runs")
+        finally:
+            # What the demo failed to remove is still this test's to remove.
+            terminal.close()
+            if emu is not None and running(emu):
+                os.kill(emu, signal.SIGKILL)
+            for name in own & namespaces():
+                harness.ip("netns", "del", name, check=False)
+
+
+if __name__ == "__main__":
+    harness.main()
