@@ -1,10 +1,12 @@
-"""scripts/demo.sh leaves nothing behind however it ends: its live view is
-ended by closing the terminal it runs in and by kill (SIGTERM), and each
-time its network namespaces and its glow_emu must be gone."""
+"""scripts/demo.sh shows what one exchange did, and leaves nothing behind
+however it ends: its live view is ended by closing the terminal it runs in
+and by kill (SIGTERM), and each time its network namespaces and its
+glow_emu must be gone."""
 
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import time
@@ -40,20 +42,35 @@ def child_named(pid, name):
     raise AssertionError(f"process {pid} has no child {name}")
 
 
-class DemoEnds(SystemTest):
-    def test_terminal_closed_or_killed_during_the_live_view(self):
-        # One build folder for both ends: the second demo finds it built.
-        build = tempfile.mkdtemp(prefix="glow-demo-test-")
-        try:
-            for how in ("terminal closed", "SIGTERM"):
-                with self.subTest(how=how):
-                    self._end_live_view(how, build)
-        finally:
-            shutil.rmtree(build, ignore_errors=True)
+class Demo(SystemTest):
+    @classmethod
+    def setUpClass(cls):
+        # One build folder for every demo here: only the first one builds.
+        cls.build = tempfile.mkdtemp(prefix="glow-demo-test-")
 
-    def _end_live_view(self, how, build):
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.build, ignore_errors=True)
+
+    def test_shows_each_led_once_after_the_exchange(self):
+        demo = subprocess.run(["bash", DEMO, "-l", "1", "-r", "fast", "-g", "on"], capture_output=True,
+                              text=True, env={**os.environ, "GLOW_BUILD": self.build}, timeout=240)
+        self.assertEqual(demo.returncode, 0, demo.stderr)
+        shown = demo.stdout.split("now shows:\n", 1)[1].splitlines()
+        self.assertEqual([line for line in shown if "LED" in line], [
+            "glow_emu: LED 0: red off 0x0000, green off 0x0000, blue off 0x0000 (sequence 0x0002)",
+            "glow_emu: LED 1: red fast 0x3333, green on 0xFFFF, blue off 0x0000 (sequence 0x0002)",
+            "glow_emu: LED 2: red off 0x0000, green off 0x0000, blue off 0x0000 (sequence 0x0002)"])
+        self.assertIn("(exit status 0)", demo.stdout)
+
+    def test_terminal_closed_or_killed_during_the_live_view(self):
+        for how in ("terminal closed", "SIGTERM"):
+            with self.subTest(how=how):
+                self._end_live_view(how)
+
+    def _end_live_view(self, how):
         terminal = Terminal(["bash", DEMO, "--show", "-l", "1", "-r", "on"],
-                            {"GLOW_BUILD": build, "GLOW_DEMO_SECONDS": "120"})
+                            {"GLOW_BUILD": self.build, "GLOW_DEMO_SECONDS": "120"})
         demo = terminal.pid
         own = {f"glow-demo-{demo}-dev", f"glow-demo-{demo}-ctl"}
         emu = None

@@ -1,8 +1,10 @@
-"""glow_emu --show in a pseudo-terminal (tmux): the live view draws the new
-state after an exchange and gives the terminal back as it found it; off a
-terminal, or with NO_COLOR, it prints plain lines instead."""
+"""glow_emu --show in a pseudo-terminal (tmux): the live view fits the
+terminal's width and follows it when it changes, draws the new state after
+an exchange and gives the terminal back as it found it; off a terminal, or
+with NO_COLOR, it prints plain lines instead."""
 
 import os
+import re
 import shlex
 import signal
 import subprocess
@@ -14,6 +16,8 @@ import harness  # noqa: E402
 from harness import CONTROLLER, EMU, OWN, PORT, SystemTest, Testbed  # noqa: E402
 
 APPLIED = "red on     0xFFFF  green on     0xFFFF  blue off    0x0000"
+# Where the view is wide enough for it, each LED's line ends with this.
+LAST_WRITE = re.compile(r"0x0000  last write \d\d:\d\d:\d\d\.\d\d\d$")
 
 
 class Terminal:
@@ -21,13 +25,13 @@ class Terminal:
     a shell that stays after it, so the screen (cursor included) is the one
     the command left, and its exit status is printed there."""
 
-    def __init__(self, command, environment=None):
+    def __init__(self, command, environment=None, columns=150):
         self.tmux = ["tmux", "-L", f"{harness.PREFIX}-{os.getpid()}-{time.monotonic_ns()}", "-f", "/dev/null"]
         self.env = {key: value for key, value in os.environ.items() if key != "NO_COLOR"}
         self.env["TERM"] = "xterm-256color"
         command = ["env", *(f"{k}={v}" for k, v in (environment or {}).items()), *command]
         shell = f'{shlex.join(command)}; echo "[exit status $?]"; exec sleep 300'
-        self.run("new-session", "-d", "-x", "150", "-y", "16", shlex.join(["sh", "-c", shell]))
+        self.run("new-session", "-d", "-x", str(columns), "-y", "16", shlex.join(["sh", "-c", shell]))
         shell_pid = int(self.run("display", "-p", "#{pane_pid}"))
         self.pid = self._child_of(shell_pid)
 
@@ -57,6 +61,10 @@ class Terminal:
                 raise AssertionError(f"the screen never showed {text!r}:\n{self.screen()}")
             time.sleep(0.05)
 
+    def resize(self, columns):
+        """Changes the terminal's width, as dragging its window's edge does."""
+        self.run("resize-window", "-x", str(columns), "-y", "16")
+
     def hang_up(self):
         """Closes the terminal, as closing its window does: everything in it
         gets SIGHUP."""
@@ -76,9 +84,18 @@ def emulator_command(bed, *args):
 
 
 class LiveView(SystemTest):
-    def test_draws_the_new_state_and_restores_the_terminal(self):
+    def assertFrameOnceWithin(self, terminal, columns):
+        """The screen holds one frame, showing the change, and no line of it
+        is wider than the terminal: nothing wrapped, nothing left over."""
+        screen = terminal.screen().splitlines()
+        self.assertEqual([line.startswith("glow_emu on ") for line in screen].count(True), 1, screen)
+        self.assertEqual(sum(" LED 1 " in line for line in screen), 1, screen)
+        self.assertEqual([line for line in screen if len(line) >= columns], [], screen)
+        return next(line for line in screen if line.startswith(" LED 1 "))
+
+    def test_draws_the_new_state_fits_the_width_and_restores_the_terminal(self):
         with Testbed() as bed:
-            terminal = Terminal(emulator_command(bed, "--show", "--tick-ms", "50"))
+            terminal = Terminal(emulator_command(bed, "--show", "--tick-ms", "50"), columns=80)
             try:
                 terminal.wait_for(" LED 2 ")
                 self.assertEqual(terminal.run("display", "-p", "#{cursor_flag}"), "0")  # hidden while drawing
@@ -88,12 +105,22 @@ class LiveView(SystemTest):
                 screen = terminal.screen(escapes=True).splitlines()
                 led1 = next(line for line in screen if line.startswith(" LED 1 "))
                 self.assertIn("\x1b[43m", led1)  # red and green lit: a yellow block
-                self.assertIn(APPLIED, led1)
-                header = next(line for line in screen if line.startswith("glow_emu on "))
+                self.assertIn(f"write from {OWN}:{PORT}", terminal.screen())
+                # Drawn in place: one frame on the screen, however many ticks
+                # passed, and at 80 columns every channel whole.
+                self.assertIn(APPLIED, self.assertFrameOnceWithin(terminal, 80))
+                header = next(line for line in terminal.screen().splitlines() if line.startswith("glow_emu on "))
                 self.assertIn("sequence 0x0002", header)
-                self.assertIn(f"write from {OWN}:{PORT}", header)
-                # Drawn in place: one frame on the screen, however many ticks passed.
-                self.assertEqual(terminal.screen().count(" LED 1 "), 1)
+
+                # Narrower, lines are cut; wider again, the frame is whole.
+                terminal.resize(60)
+                terminal.wait_for(" LED 1         red on     0xFFFF  green on     0xFFFF  blu")
+                time.sleep(0.2)  # some ticks more: still one frame
+                self.assertNotIn(APPLIED, self.assertFrameOnceWithin(terminal, 60))
+                terminal.resize(120)
+                terminal.wait_for("last write")
+                time.sleep(0.2)
+                self.assertRegex(self.assertFrameOnceWithin(terminal, 120), LAST_WRITE)
 
                 os.kill(terminal.pid, signal.SIGTERM)
                 terminal.wait_for("[exit status 0]")

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -69,16 +70,53 @@ TEST(ShowColour, MixesTheLitChannels)
 	EXPECT_EQ(led_colour(&blinking, 0, 9), 7);
 }
 
+// The frame's lines as the terminal shows them: escapes dropped, the cursor
+// movement before the first line and the erase after each left out.
+std::vector<std::string> visible_lines(const std::string &frame)
+{
+	std::vector<std::string> lines(1);
+	for (size_t i = 0; i < frame.size(); ++i) {
+		if (frame[i] == '\033') {
+			while (i < frame.size() && !(frame[i] >= 0x40 && frame[i] <= 0x7E && frame[i] != '['))
+				++i;
+		} else if (frame[i] == '\n') {
+			lines.emplace_back();
+		} else {
+			lines.back() += frame[i];
+		}
+	}
+	lines.pop_back();
+	return lines;
+}
+
+std::string render(const emu_controller &controller, const emu_show &show, long tick)
+{
+	static char frame[4096];
+	return {frame, render_frame(&controller, &show, tick, frame, sizeof frame)};
+}
+
+emu_show shown_at(int columns)
+{
+	emu_show show{};
+	show.endpoint = "169.254.100.2:9000";
+	show.columns = columns;
+	snprintf(show.last_write[1], sizeof show.last_write[1], "12:00:00.000");
+	snprintf(show.last_exchange, sizeof show.last_exchange, "12:00:00.000 write from 169.254.100.1:9000");
+	snprintf(show.note, sizeof show.note,
+		 "glow_emu: stale write from 169.254.100.1:9000: sequence "
+		 "0x0001, expected 0x0002; ignored");
+	return show;
+}
+
 TEST(ShowFrame, DrawsEveryLedAndOverwritesInPlace)
 {
 	const emu_controller controller = with_led(1, 0xFFFF, 0xFFFF, 0x3333);
-	emu_show show{};
-	show.endpoint = "169.254.100.2:9000";
-	snprintf(show.last_write[1], sizeof show.last_write[1], "12:00:00.000");
-	char frame[4096];
-	const size_t length = render_frame(&controller, &show, 2, frame, sizeof frame);
-	const std::string first(frame, length);
-	EXPECT_EQ(first.rfind("glow_emu on 169.254.100.2:9000  sequence 0x0042  last exchange -", 0), 0U)
+	const emu_show show = shown_at(120);
+	const std::string first = render(controller, show, 2);
+	EXPECT_EQ(first.rfind("glow_emu on 169.254.100.2:9000  sequence 0x0042\033[K\n"
+			      "last exchange 12:00:00.000 write from 169.254.100.1:9000\033[K\n",
+			      0),
+		  0U)
 		<< first;
 	EXPECT_NE(first.find(
 			  " LED 1 \033[47m      \033[0m  red on     0xFFFF  green on     0xFFFF  blue fast   "
@@ -86,16 +124,45 @@ TEST(ShowFrame, DrawsEveryLedAndOverwritesInPlace)
 		  std::string::npos)
 		<< first;
 	EXPECT_NE(first.find(" LED 0 \033[100m      \033[0m"), std::string::npos);
-	EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), show_frame_lines);
-	EXPECT_EQ(first.find("\033[5F"), std::string::npos); // nothing to go back over yet
+	EXPECT_EQ(visible_lines(first).size(), static_cast<size_t>(show_frame_lines));
+	EXPECT_EQ(first.find("\033[6F"), std::string::npos); // nothing to go back over yet
 
 	// The next frame moves back over the first. Blue plays fast, 0011 0011:
 	// lit at tick 2 above (white with red and green), dark at tick 4 (yellow).
-	show.drawn = true;
-	const std::string next(frame, render_frame(&controller, &show, 4, frame, sizeof frame));
-	EXPECT_EQ(next.rfind("\033[5F", 0), 0U);
+	emu_show drawn = show;
+	drawn.drawn = true;
+	const std::string next = render(controller, drawn, 4);
+	EXPECT_EQ(next.rfind("\033[6F", 0), 0U);
 	EXPECT_NE(next.find(" LED 1 \033[43m      "), std::string::npos) << next;
 	EXPECT_EQ(next.find("\033[2J"), std::string::npos); // never clears the screen
+
+	// After a resize the screen is cleared once and the frame starts at its top.
+	drawn.clear = true;
+	EXPECT_EQ(render(controller, drawn, 4).rfind("\033[H\033[2Jglow_emu on ", 0), 0U);
+}
+
+TEST(ShowFrame, FitsTheTerminalWidth)
+{
+	const emu_controller controller = with_led(1, 0xFFFF, 0x00FF, 0x5555);
+	for (const int columns : {80, 60, 20, 1}) {
+		const std::vector<std::string> lines =
+			visible_lines(render(controller, shown_at(columns), 0));
+		ASSERT_EQ(lines.size(), static_cast<size_t>(show_frame_lines)) << columns;
+		for (const std::string &line : lines)
+			EXPECT_LT(line.size(), static_cast<size_t>(columns)) << columns << ": " << line;
+	}
+	// 80 columns hold every channel whole; the last write's time, which does
+	// not fit whole, is left out rather than cut.
+	const std::vector<std::string> at80 = visible_lines(render(controller, shown_at(80), 0));
+	EXPECT_EQ(at80[3], " LED 1         red on     0xFFFF  green slow   0x00FF  blue ultra  0x5555");
+	// Narrower, lines are cut, and the colours are still reset after the cut.
+	const std::string at60 = render(controller, shown_at(60), 0);
+	EXPECT_EQ(visible_lines(at60)[3], " LED 1         red on     0xFFFF  green slow   0x00FF  blue");
+	EXPECT_NE(at60.find("\033[0m"), std::string::npos);
+	// Wide enough, the whole line.
+	EXPECT_EQ(visible_lines(render(controller, shown_at(100), 0))[3],
+		  " LED 1         red on     0xFFFF  green slow   0x00FF  blue ultra  0x5555  last write "
+		  "12:00:00.000");
 }
 
 TEST(ShowFrame, StaysWithinItsBuffer)

@@ -1,6 +1,42 @@
 #include "emu_show.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace
+{
+
+// Set by SIGWINCH; the next draw reads the new width and redraws.
+volatile sig_atomic_t resized = 0;
+
+} // namespace
+
+static void note_resize(int /*signal*/)
+{
+	resized = 1;
+}
+
+long long now_ms()
+{
+	timespec now{};
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void format_now(char *text, size_t size)
+{
+	timespec now{};
+	clock_gettime(CLOCK_REALTIME, &now);
+	tm local{};
+	localtime_r(&now.tv_sec, &local);
+	snprintf(text, size, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+		 static_cast<int>(now.tv_nsec / 1000000));
+}
 
 bool pattern_lit(uint16_t pattern, long tick)
 {
@@ -28,13 +64,69 @@ static void append(char *out, size_t size, size_t *used, const char *text)
 								   : size - *used - 1;
 }
 
+// The length of an escape sequence (ESC [ ... final byte) at text, or 0.
+static size_t escape_length(const char *text)
+{
+	if (text[0] != '\033' || text[1] != '[')
+		return 0;
+	size_t length = 2;
+	while (text[length] != '\0' && (text[length] < 0x40 || text[length] > 0x7E))
+		++length;
+	return text[length] == '\0' ? length : length + 1;
+}
+
+// How many columns text takes on screen: its characters less its escapes.
+static int visible_width(const char *text)
+{
+	int width = 0;
+	for (const char *at = text; *at != '\0';) {
+		const size_t escape = escape_length(at);
+		at += escape != 0 ? escape : 1;
+		width += escape != 0 ? 0 : 1;
+	}
+	return width;
+}
+
+// The widest a line may be: one column short of the terminal's, so that the
+// cursor never stands at the margin waiting to wrap.
+static int line_width(const emu_show *show)
+{
+	const int columns = show->columns > 0 ? show->columns : show_default_columns;
+	return columns - 1;
+}
+
+// Appends one line of the frame: text cut to the line width (its escapes all
+// kept, so colours are still reset), the rest of the old line erased, and
+// the newline.
+static void append_line(char *out, size_t size, size_t *used, const emu_show *show, const char *text)
+{
+	char line[512];
+	size_t length = 0;
+	int width = 0;
+	const int limit = line_width(show);
+	for (const char *at = text; *at != '\0' && length + 1 < sizeof line;) {
+		size_t take = escape_length(at);
+		if (take == 0) {
+			take = 1;
+			if (width++ >= limit) {
+				++at;
+				continue;
+			}
+		}
+		for (; take > 0 && length + 1 < sizeof line; --take)
+			line[length++] = *at++;
+	}
+	line[length] = '\0';
+	append(out, size, used, line);
+	append(out, size, used, "\033[K\n");
+}
+
 static void append_led(char *out, size_t size, size_t *used, const emu_controller *controller,
 		       const emu_show *show, int led, long tick)
 {
 	// A lit block takes the mix's background colour; a dark one stays grey,
 	// so that it shows on any terminal background.
 	const int colour = led_colour(controller, led, tick);
-	char line[256];
 	char block[16];
 	if (colour == 0)
 		snprintf(block, sizeof block, "\033[100m");
@@ -43,12 +135,20 @@ static void append_led(char *out, size_t size, size_t *used, const emu_controlle
 	const uint16_t red = channel_value(controller, led, 0);
 	const uint16_t green = channel_value(controller, led, 1);
 	const uint16_t blue = channel_value(controller, led, 2);
-	snprintf(line, sizeof line,
-		 " LED %d %s      \033[0m  red %-6s 0x%04X  green %-6s 0x%04X  blue %-6s 0x%04X  last write "
-		 "%s\033[K\n",
-		 led, block, keyword_name(red), red, keyword_name(green), green, keyword_name(blue), blue,
-		 show->last_write[led][0] != '\0' ? show->last_write[led] : "-");
-	append(out, size, used, line);
+	char line[256];
+	const int channels =
+		snprintf(line, sizeof line,
+			 " LED %d %s      \033[0m  red %-6s 0x%04X  green %-6s 0x%04X  blue %-6s 0x%04X", led,
+			 block, keyword_name(red), red, keyword_name(green), green, keyword_name(blue), blue);
+	// The time of the last write comes last and only where it fits whole.
+	if (channels > 0 && static_cast<size_t>(channels) < sizeof line) {
+		const char *written = show->last_write[led][0] != '\0' ? show->last_write[led] : "-";
+		snprintf(line + channels, sizeof line - static_cast<size_t>(channels), "  last write %s",
+			 written);
+		if (visible_width(line) > line_width(show))
+			line[channels] = '\0';
+	}
+	append_line(out, size, used, show, line);
 }
 
 size_t render_frame(const emu_controller *controller, const emu_show *show, long tick, char *out, size_t size)
@@ -56,17 +156,120 @@ size_t render_frame(const emu_controller *controller, const emu_show *show, long
 	size_t used = 0;
 	out[0] = '\0';
 	char line[256];
-	if (show->drawn) {
+	if (show->clear) {
+		append(out, size, &used, "\033[H\033[2J");
+	} else if (show->drawn) {
 		snprintf(line, sizeof line, "\033[%dF", show_frame_lines);
 		append(out, size, &used, line);
 	}
-	snprintf(line, sizeof line, "glow_emu on %s  sequence 0x%04X  last exchange %s\033[K\n",
-		 show->endpoint, controller->sequence,
+	snprintf(line, sizeof line, "glow_emu on %s  sequence 0x%04X", show->endpoint, controller->sequence);
+	append_line(out, size, &used, show, line);
+	snprintf(line, sizeof line, "last exchange %s",
 		 show->last_exchange[0] != '\0' ? show->last_exchange : "-");
-	append(out, size, &used, line);
+	append_line(out, size, &used, show, line);
 	for (int led = 0; led < emu_led_count; ++led)
 		append_led(out, size, &used, controller, show, led, tick);
-	append(out, size, &used, show->note);
-	append(out, size, &used, "\033[K\n");
+	append_line(out, size, &used, show, show->note);
 	return used;
+}
+
+// The terminal's width, or the default where it does not tell.
+static int terminal_columns()
+{
+	winsize size{};
+	if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+		return show_default_columns;
+	return size.ws_col;
+}
+
+static long current_tick(const emu_show *show)
+{
+	return static_cast<long>((now_ms() - show->start_ms) / show->tick_ms);
+}
+
+bool start_show(emu_show *show, const emu_controller *controller, const char *endpoint, long tick_ms)
+{
+	const char *no_color = getenv("NO_COLOR");
+	const bool colour_allowed = no_color == nullptr || no_color[0] == '\0';
+	if (isatty(STDOUT_FILENO) == 0 || !colour_allowed)
+		return false;
+	struct sigaction action {
+	};
+	action.sa_handler = note_resize;
+	sigemptyset(&action.sa_mask);
+	sigaction(SIGWINCH, &action, nullptr);
+
+	show->showing = true;
+	show->endpoint = endpoint;
+	show->tick_ms = tick_ms;
+	show->start_ms = now_ms();
+	show->columns = terminal_columns();
+	fputs("\033[?25l", stdout); // hide the cursor while drawing
+	draw_show(show, controller);
+	return true;
+}
+
+void draw_show(emu_show *show, const emu_controller *controller)
+{
+	if (!show->showing)
+		return;
+	if (resized != 0) {
+		// Lines already on screen may have been rewrapped by the terminal,
+		// so the frame starts again on a clean screen.
+		resized = 0;
+		show->columns = terminal_columns();
+		show->clear = show->drawn;
+		show->dirty = true;
+	}
+	const long tick = current_tick(show);
+	if (show->drawn && tick == show->drawn_tick && !show->dirty)
+		return;
+	// The frame goes out in one write, so the terminal never shows half of one.
+	static char frame[4096];
+	const size_t length = render_frame(controller, show, tick, frame, sizeof frame);
+	fflush(stdout);
+	if (write(STDOUT_FILENO, frame, length) < 0)
+		return;
+	show->drawn = true;
+	show->clear = false;
+	show->drawn_tick = tick;
+	show->dirty = false;
+}
+
+long long next_show_tick_ms(const emu_show *show)
+{
+	return show->start_ms + (current_tick(show) + 1) * show->tick_ms;
+}
+
+void stop_show(emu_show *show, const emu_controller *controller)
+{
+	if (!show->showing)
+		return;
+	show->dirty = true;
+	draw_show(show, controller);
+	show->showing = false;
+	fputs("\033[0m\033[?25h", stdout);
+	fflush(stdout);
+}
+
+void show_exchange(emu_show *show, const char *kind, const char *peer)
+{
+	if (!show->showing)
+		return;
+	char now[32];
+	format_now(now, sizeof now);
+	snprintf(show->last_exchange, sizeof show->last_exchange, "%s %s from %s", now, kind, peer);
+	show->dirty = true;
+}
+
+void show_write(emu_show *show, int led)
+{
+	format_now(show->last_write[led], sizeof show->last_write[led]);
+	show->dirty = true;
+}
+
+void show_note(emu_show *show, const char *text)
+{
+	snprintf(show->note, sizeof show->note, "%s", text);
+	show->dirty = true;
 }

@@ -72,11 +72,7 @@ struct emu_run {
 	long received;
 	pending_reply pending[max_pending];
 	int pending_count;
-	bool showing;  // drawing live frames (--show, on a terminal, colour allowed)
-	emu_show show; // what the frames show besides the registers
-	long long show_start_ms;
-	long drawn_tick; // the tick of the frame on screen
-	bool show_dirty; // the state changed since that frame
+	emu_show show; // the live view, with --show on a terminal
 };
 
 volatile sig_atomic_t stop_requested = 0;
@@ -88,30 +84,27 @@ static void request_stop(int /*signal*/)
 	stop_requested = 1;
 }
 
-static long long now_ms()
-{
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 // The two defaults are filled in from the link's build-time constants.
-static const char usage_text[] = "Usage: glow_emu [options]\n"
-				 "Emulates the LED controller: answers sync datagrams, applies writes.\n"
-				 "  -a, --address ADDR        address to bind (default %s)\n"
-				 "  -p, --port PORT           port to bind (default %d)\n"
-				 "  -L, --log FILE            log every datagram received as JSON lines\n"
-				 "  -q, --quiet               do not print LED changes\n"
-				 "  -s, --silent              never reply\n"
-				 "  -d, --delay-ms MS         reply MS milliseconds after the sync datagram\n"
-				 "  -S, --sequence N          first sequence handed out (default 1)\n"
-				 "  -z, --reply-size N        replies have N bytes (0..1400; default 44)\n"
-				 "  -f, --foreign-from ADDR   send a datagram from ADDR before each reply\n"
-				 "  -F, --foreign-sequence N  the sequence it carries (default 0x0BAD)\n"
-				 "  -P, --reply-port PORT     send replies from PORT on the bound address\n"
-				 "  -c, --count N             exit after N datagrams (and their replies)\n"
-				 "  -t, --time-limit MS       exit after MS milliseconds\n"
-				 "  -h, --help                show this text\n";
+static const char usage_text[] =
+	"Usage: glow_emu [options]\n"
+	"Emulates the LED controller: answers sync datagrams, applies writes.\n"
+	"  -a, --address ADDR        address to bind (default %s)\n"
+	"  -p, --port PORT           port to bind (default %d)\n"
+	"  -L, --log FILE            log every datagram received as JSON lines\n"
+	"  -q, --quiet               do not print LED changes\n"
+	"  -s, --silent              never reply\n"
+	"  -d, --delay-ms MS         reply MS milliseconds after the sync datagram\n"
+	"  -S, --sequence N          first sequence handed out (default 1)\n"
+	"  -z, --reply-size N        replies have N bytes (0..1400; default 44)\n"
+	"  -f, --foreign-from ADDR   send a datagram from ADDR before each reply\n"
+	"  -F, --foreign-sequence N  the sequence it carries (default 0x0BAD)\n"
+	"  -P, --reply-port PORT     send replies from PORT on the bound address\n"
+	"  -c, --count N             exit after N datagrams (and their replies)\n"
+	"  -t, --time-limit MS       exit after MS milliseconds\n"
+	"      --show                draw the three LEDs live, blinking, when on a\n"
+	"                            terminal (plain lines otherwise, or with NO_COLOR)\n"
+	"      --tick-ms MS          with --show, one pattern bit per MS ms (default %d)\n"
+	"  -h, --help                show this text\n";
 
 static const option long_options[] = {
 	{"address", required_argument, nullptr, 'a'},
@@ -205,7 +198,7 @@ static int parse_options(int argc, char **argv, emu_options *options)
 	int option = 0;
 	while ((option = getopt_long(argc, argv, "a:p:L:qsd:S:z:f:F:P:c:t:h", long_options, nullptr)) != -1) {
 		if (option == 'h') {
-			printf(usage_text, link_controller_address, link_port);
+			printf(usage_text, link_controller_address, link_port, show_default_tick_ms);
 			return 0;
 		}
 		if (!set_option(options, option, optarg)) {
@@ -327,40 +320,16 @@ static void answer_sync(emu_run *run, const emu_datagram *datagram, const sockad
 // frame's note line, so that it does not scroll the drawing away.
 static void note(emu_run *run, const char *text)
 {
-	if (run->showing) {
-		snprintf(run->show.note, sizeof run->show.note, "%s", text);
-		run->show_dirty = true;
-	} else {
+	if (run->show.showing)
+		show_note(&run->show, text);
+	else
 		printf("%s\n", text);
-	}
-}
-
-// The wall-clock time as HH:MM:SS.mmm.
-static void format_now(char *text, size_t size)
-{
-	timespec now{};
-	clock_gettime(CLOCK_REALTIME, &now);
-	tm local{};
-	localtime_r(&now.tv_sec, &local);
-	snprintf(text, size, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-		 static_cast<int>(now.tv_nsec / 1000000));
-}
-
-static void show_exchange(emu_run *run, const char *kind, const char *peer)
-{
-	if (!run->showing)
-		return;
-	char now[32];
-	format_now(now, sizeof now);
-	snprintf(run->show.last_exchange, sizeof run->show.last_exchange, "%s %s from %s", now, kind, peer);
-	run->show_dirty = true;
 }
 
 static void report_change(emu_run *run, int led)
 {
-	if (run->showing) {
-		format_now(run->show.last_write[led], sizeof run->show.last_write[led]);
-		run->show_dirty = true;
+	if (run->show.showing) {
+		show_write(&run->show, led);
 	} else if (!run->options.quiet) {
 		char line[160];
 		describe_led(&run->controller, led, line, sizeof line);
@@ -383,11 +352,11 @@ static void handle_datagram(emu_run *run, const uint8_t *bytes, size_t length, c
 		return;
 	}
 	if (datagram.is_sync) {
-		show_exchange(run, "sync", peer);
+		show_exchange(&run->show, "sync", peer);
 		answer_sync(run, &datagram, from);
 		return;
 	}
-	show_exchange(run, "write", peer);
+	show_exchange(&run->show, "write", peer);
 	const uint16_t expected = run->controller.sequence;
 	if (!apply_write(&run->controller, &datagram)) {
 		snprintf(text, sizeof text,
@@ -414,11 +383,6 @@ static bool receive_one(emu_run *run)
 	return true;
 }
 
-static long current_tick(const emu_run *run)
-{
-	return static_cast<long>((now_ms() - run->show_start_ms) / run->options.tick_ms);
-}
-
 // How long poll may sleep: until the next reply is due, the next tick of the
 // live view, or the time limit.
 static int poll_timeout(const emu_run *run, long long deadline)
@@ -427,9 +391,8 @@ static int poll_timeout(const emu_run *run, long long deadline)
 	for (int i = 0; i < run->pending_count; ++i)
 		if (wake < 0 || run->pending[i].due_ms < wake)
 			wake = run->pending[i].due_ms;
-	if (run->showing) {
-		const long long next_tick =
-			run->show_start_ms + (current_tick(run) + 1) * run->options.tick_ms;
+	if (run->show.showing) {
+		const long long next_tick = next_show_tick_ms(&run->show);
 		if (wake < 0 || next_tick < wake)
 			wake = next_tick;
 	}
@@ -437,25 +400,6 @@ static int poll_timeout(const emu_run *run, long long deadline)
 		return -1;
 	const long long wait = wake - now_ms();
 	return wait < 0 ? 0 : static_cast<int>(wait);
-}
-
-// Draws a frame when the tick moved on or the state changed. The frame goes
-// out in one write, so the terminal never shows half of one.
-static void draw(emu_run *run)
-{
-	if (!run->showing)
-		return;
-	const long tick = current_tick(run);
-	if (run->show.drawn && tick == run->drawn_tick && !run->show_dirty)
-		return;
-	static char frame[4096];
-	const size_t length = render_frame(&run->controller, &run->show, tick, frame, sizeof frame);
-	fflush(stdout);
-	if (write(STDOUT_FILENO, frame, length) < 0)
-		return;
-	run->show.drawn = true;
-	run->drawn_tick = tick;
-	run->show_dirty = false;
 }
 
 // Whether the datagram count (if any) leaves room for another datagram.
@@ -487,7 +431,7 @@ static void serve(emu_run *run)
 		if (ready > 0)
 			receive_one(run);
 		send_due_replies(run, false);
-		draw(run);
+		draw_show(&run->show, &run->controller);
 	}
 	// Whatever already arrived is still handled, so that a test which stops
 	// the emulator right after its client exits sees every datagram.
@@ -526,33 +470,6 @@ static bool open_sockets(emu_run *run)
 	return true;
 }
 
-// The live view needs a terminal that may take colours; anywhere else the
-// emulator prints its plain lines.
-static void start_show(emu_run *run, const char *endpoint)
-{
-	const char *no_color = getenv("NO_COLOR");
-	const bool colour_allowed = no_color == nullptr || no_color[0] == '\0';
-	if (!run->options.show || isatty(STDOUT_FILENO) == 0 || !colour_allowed)
-		return;
-	run->showing = true;
-	run->show.endpoint = endpoint;
-	run->show_start_ms = now_ms();
-	fputs("\033[?25l", stdout); // hide the cursor while drawing
-	draw(run);
-}
-
-// Leaves the terminal as it was: last frame kept, colours reset, cursor back.
-static void stop_show(emu_run *run)
-{
-	if (!run->showing)
-		return;
-	run->show_dirty = true;
-	draw(run);
-	run->showing = false;
-	fputs("\033[0m\033[?25h", stdout);
-	fflush(stdout);
-}
-
 static void catch_stop_signals()
 {
 	struct sigaction action {
@@ -587,9 +504,10 @@ int main(int argc, char **argv)
 	printf("glow_emu: listening on %s:%ld\n", run.options.address, run.options.port);
 	static char endpoint[64];
 	snprintf(endpoint, sizeof endpoint, "%s:%ld", run.options.address, run.options.port);
-	start_show(&run, endpoint);
+	if (run.options.show)
+		start_show(&run.show, &run.controller, endpoint, run.options.tick_ms);
 	serve(&run);
-	stop_show(&run);
+	stop_show(&run.show, &run.controller);
 	if (!run.options.quiet)
 		print_state(&run.controller);
 	printf("glow_emu: stopped after %ld datagrams\n", run.received);
