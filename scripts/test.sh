@@ -183,9 +183,19 @@ stage_lint() {
 	fi
 }
 
+# clang_runtime_package : the sanitizer and fuzzer runtime of the installed
+# clang (libclang-rt-14-dev for clang 14).
+clang_runtime_package() {
+	local major
+	major=$(clang -dumpversion | cut -d. -f1)
+	[ -n "$major" ] || die "cannot tell the version of clang"
+	echo "libclang-rt-$major-dev"
+}
+
 host_packages
 apt_install clang-format clang-tidy man-db g++-arm-linux-gnueabihf qemu-user binutils \
-	clang libclang-rt-14-dev valgrind tmux
+	clang valgrind tmux
+apt_install "$(clang_runtime_package)"
 stage_host
 stage_armhf
 stage_armhf_static
