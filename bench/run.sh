@@ -2,7 +2,8 @@
 # Benchmarks glow_ctl: whole-run time against glow_emu in network namespaces
 # beside /bin/true in the same harness, instructions per run (callgrind),
 # peak resident memory, stripped sizes for the host and armhf, and batches of
-# 1, 4 and 16 runs started at the same moment (time and writes applied).
+# 1, 4 and 16 runs started at the same moment (time and writes applied), and
+# the static musl build of the same sources beside the dynamic one.
 #
 #   sudo bench/run.sh [--runs N] [--record]
 #
@@ -23,10 +24,16 @@ done
 [ "$(id -u)" -eq 0 ] || die "the benchmark needs root to create network namespaces: run it with sudo"
 
 host_packages
-apt_install valgrind time binutils
+apt_install valgrind time binutils musl-tools
 build=$GLOW_BUILD/host
 build_programs "$build"
 ctl=$build/src/glow_ctl
+# The static musl build starts without the dynamic loader.
+musl_build=$GLOW_BUILD/host-musl
+cmake -S "$GLOW_ROOT" -B "$musl_build" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/x86_64-linux-musl.cmake" \
+	-DGLOW_TESTS=OFF >/dev/null
+cmake --build "$musl_build" --target glow_ctl >/dev/null
+musl_ctl=$musl_build/src/glow_ctl
 args=(-l 1 -r fast -g on -b ultra)
 
 scratch=$(mktemp -d)
@@ -40,8 +47,14 @@ field() {
 }
 timed=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" "$ctl" "${args[@]}")
 baseline=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" /bin/true)
-instructions=$(in_device valgrind --tool=callgrind --callgrind-out-file=/dev/null "$ctl" "${args[@]}" 2>&1 |
-	sed -n 's/.*Collected : *//p')
+# callgrind_count PROGRAM : instructions of one whole run, start-up included.
+callgrind_count() {
+	in_device valgrind --tool=callgrind --callgrind-out-file=/dev/null "$1" "${args[@]}" 2>&1 |
+		sed -n 's/.*Collected : *//p'
+}
+instructions=$(callgrind_count "$ctl")
+musl_timed=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" "$musl_ctl" "${args[@]}")
+musl_instructions=$(callgrind_count "$musl_ctl")
 peak_kib=$(in_device /usr/bin/time -f %M "$ctl" "${args[@]}" 2>&1)
 
 stripped() {
@@ -69,6 +82,16 @@ for n in 1 4 16; do
 	batch_rows+=("| $(date -u +%Y-%m-%d) | $machine | $n | $batch_rounds | $(field median <<<"$batch") ($(field max <<<"$batch")) | $(field applied <<<"$batch") of $(field sent <<<"$batch") | $(field printed <<<"$batch") |")
 done
 
+# build_row NAME TIMES INSTRUCTIONS : one build's row; own cost is the run
+# less /bin/true's.
+build_row() {
+	local run_ms
+	run_ms=$(field median <<<"$2")
+	echo "| $(date -u +%Y-%m-%d) | $machine | $1 | $3 | $run_ms | $(python3 -c "print(f'{$run_ms - $(field median <<<"$baseline"):.3f}')") |"
+}
+builds_rows=("$(build_row "dynamic, glibc" "$timed" "$instructions")"
+	"$(build_row "static, musl" "$musl_timed" "$musl_instructions")")
+
 cat <<TABLE
 | date | machine | runs | glow_ctl run, ms: median (p10–p90) | /bin/true, ms | own cost, ms | instructions | peak RSS, KiB | host stripped, B | armhf stripped, B |
 |---|---|---|---|---|---|---|---|---|---|
@@ -77,6 +100,10 @@ $row
 | date | machine | runs at once | batches | batch, ms: median (max) | writes applied | runs that printed |
 |---|---|---|---|---|---|---|
 $(printf '%s\n' "${batch_rows[@]}")
+
+| date | machine | build | instructions | run, ms (median) | own cost, ms |
+|---|---|---|---|---|---|
+$(printf '%s\n' "${builds_rows[@]}")
 TABLE
 
 # add_rows FILE ROW... : inserts the rows after the last row of FILE's table
@@ -100,6 +127,7 @@ if [ -n "$record" ]; then
 	previous=$(grep -E '^\| [0-9]{4}-' "$readme" | awk -F'|' 'NF == 12' | tail -n 1 || true)
 	add_rows "$readme" "$row"
 	add_rows "$readme" "${batch_rows[@]}"
+	add_rows "$readme" "${builds_rows[@]}"
 	# Columns compared (1-based in the row): own cost, instructions, peak RSS, sizes.
 	[ -n "$previous" ] && python3 - "$previous" "$row" <<'PY'
 import sys

@@ -1,6 +1,22 @@
 # The device package, glow-ctl: glow_ctl, its man page and bash completion.
 # glow_emu and no_socket are development tools and are never installed.
 #   cpack -G DEB    (in a build folder; the cross build gives the armhf package)
+# A program-only build (the static musl one) packs the same three files in a
+# tarball instead, glow_ctl-<version>-<GLOW_ARCHIVE_SYSTEM>.tar.gz:
+#   cpack -G TGZ
+if(GLOW_PROGRAM_ONLY)
+	if(NOT GLOW_ARCHIVE_SYSTEM)
+		set(GLOW_ARCHIVE_SYSTEM linux-${CMAKE_SYSTEM_PROCESSOR}-static)
+	endif()
+	set(CPACK_GENERATOR TGZ)
+	set(CPACK_PACKAGE_NAME glow_ctl)
+	set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+	set(CPACK_PACKAGE_FILE_NAME glow_ctl-${PROJECT_VERSION}-${GLOW_ARCHIVE_SYSTEM})
+	set(CPACK_COMPONENTS_ALL device)
+	set(CPACK_STRIP_FILES ON)
+	include(CPack)
+	return()
+endif()
 if(NOT GLOW_DEB_ARCHITECTURE)
 	execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE GLOW_DEB_ARCHITECTURE
 		OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)

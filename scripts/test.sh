@@ -8,6 +8,8 @@
 #   armhf         the device build (cross compiler), every test run under qemu-user;
 #                 size and library checks of the device binary
 #   armhf-static  the fully static device build: its system and package tests
+#   arm-static    the static musl build for every 32-bit ARM board (ARMv5TE on): its
+#                 size, its system tests under qemu-user as four processors, its tarball
 #   sanitize      clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole
 #                 suite; any report fails it
 #   fuzz          the libFuzzer targets, ${GLOW_FUZZ_SECONDS:-20} s each from the committed seeds
@@ -98,6 +100,61 @@ stage_armhf_static() {
 	armhf_configure_and_build "$GLOW_BUILD/armhf-static" -DGLOW_STATIC=ON
 	echo "armhf static glow_ctl: $(stripped_size "$GLOW_BUILD/armhf-static/src/glow_ctl") bytes stripped"
 	run_ctest "$GLOW_BUILD/armhf-static" -L 'system|package'
+}
+
+# Debian's armel cross compiler and musl for armel (a foreign architecture).
+arm_static_packages() {
+	if ! dpkg --print-foreign-architectures | grep -qx armel; then
+		[ "$(id -u)" -eq 0 ] || die "armel is not a dpkg architecture here; run as root to add it"
+		dpkg --add-architecture armel
+		GLOW_APT_UPDATED= # the package lists must now include armel's
+	fi
+	apt_install g++-arm-linux-gnueabi musl-dev:armel
+}
+
+# The one file for every board: static, ARMv5TE, at most 40 KiB stripped.
+arm_static_binary_fits() {
+	local copy size arch
+	copy=$(mktemp)
+	arm-linux-gnueabi-strip -o "$copy" "$1"
+	size=$(stat -c %s "$copy")
+	arch=$(readelf -A "$copy" | sed -n 's/.*Tag_CPU_arch: //p')
+	echo "arm static glow_ctl: $size bytes stripped (limit 40960); CPU arch $arch"
+	readelf -d "$copy" | grep -q 'no dynamic section' && [ "$size" -le 40960 ] && [ "$arch" = v5TE ]
+	local status=$?
+	rm -f "$copy"
+	return $status
+}
+
+# The tarball holds the three files, and its glow_ctl runs.
+arm_static_tarball_holds_the_program() {
+	local work name listing
+	work=$(mktemp -d)
+	name=glow_ctl-$(cache_value "$1" CMAKE_PROJECT_VERSION)-linux-arm-static
+	(cd "$1" && cpack -G TGZ -B "$work" >/dev/null) || { rm -rf "$work"; return 1; }
+	listing=$(tar -tzf "$work/$name.tar.gz" | grep -v '/$' | sort | tr '\n' ' ')
+	echo "$name.tar.gz: $listing"
+	tar -xzf "$work/$name.tar.gz" -C "$work"
+	[ "$listing" = "$name/bin/glow_ctl $name/share/bash-completion/completions/glow_ctl $name/share/man/man1/glow_ctl.1.gz " ] &&
+		qemu-arm "$work/$name/bin/glow_ctl" -h | grep -qx 'Version 1.0'
+	local status=$?
+	rm -rf "$work"
+	return $status
+}
+
+stage_arm_static() {
+	say "static musl build for every 32-bit ARM board (tests under qemu-user, four processors)"
+	arm_static_packages
+	local dir=$GLOW_BUILD/arm-static cpu
+	configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-musleabi.cmake" \
+		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools"
+	check "arm static binary size and kind" arm_static_binary_fits "$dir/src/glow_ctl"
+	# ARMv5TE, ARMv6, and two ARMv7 cores.
+	for cpu in arm926 arm1176 cortex-a7 cortex-a15; do
+		echo "QEMU_CPU=$cpu"
+		QEMU_CPU=$cpu run_ctest "$dir"
+	done
+	check "arm static tarball" arm_static_tarball_holds_the_program "$dir"
 }
 
 # check NAME COMMAND... : one pass/fail check outside CTest, counted alike.
@@ -199,6 +256,7 @@ apt_install "$(clang_runtime_package)"
 stage_host
 stage_armhf
 stage_armhf_static
+stage_arm_static
 stage_sanitize
 stage_fuzz
 stage_lint

@@ -2,12 +2,12 @@
 
 #include <getopt.h>
 
-#include <cctype>
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <ctype.h>
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 static const char usage_text[] = "Usage: glow_ctl [options]\n"
 				 "\n"
@@ -63,10 +63,16 @@ int32_t parse_led_value(const char *text)
 
 // strtol narrowed to 32 bits. Where long is wider than 32 bits (64-bit hosts)
 // the clamp and ERANGE are done here, so that the device's 32-bit long and a
-// 64-bit host convert every text alike.
+// 64-bit host convert every text alike. Text without digits is 0 and no
+// error on every C library: glibc says nothing, but musl sets EINVAL.
 static int32_t strtol_32(const char *text)
 {
-	long value = strtol(text, nullptr, 0);
+	char *end = nullptr;
+	long value = strtol(text, &end, 0);
+	if (end == text) {
+		errno = 0;
+		return 0;
+	}
 	if (value > INT32_MAX) {
 		value = INT32_MAX;
 		errno = ERANGE;

@@ -1,7 +1,7 @@
 // Command line: options, the LED index and the value keywords.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 // The four settings of a run. led is 0, 1 or 2; the channel patterns sit in
 // the low 16 bits. All zero until the command line sets them.

@@ -9,7 +9,7 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <string.h>
 
 // Points the link at the controller's port on the controller's address.
 static void aim_at_controller(sockaddr_in *dest)

@@ -1,6 +1,6 @@
 #include "packet.h"
 
-#include <cstring>
+#include <string.h>
 
 // Stores the low 16 bits of value at at[0..1], most significant byte first.
 static void put_u16(uint8_t *at, uint32_t value)

@@ -1,7 +1,7 @@
 // Register-write datagram: the one format exchanged with the LED controller.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 // Every datagram is this long; the value also stands in its first two bytes.
 inline constexpr int packet_length = 44;

@@ -6,10 +6,10 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
 
 // Bounds the wait for the controller's reply, so that a controller that is
 // down or unplugged cannot hang the run: the receive then fails with EAGAIN.

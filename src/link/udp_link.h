@@ -3,7 +3,7 @@
 
 #include <netinet/in.h>
 
-#include <cstdint>
+#include <stdint.h>
 
 inline constexpr int udp_buffer_size = 1400;
 

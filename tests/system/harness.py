@@ -30,6 +30,34 @@ CONTROLLER = os.environ.get("GLOW_CONTROLLER_ADDRESS", "169.254.100.2")
 # How long glow_ctl waits for its own port while something else holds it.
 BIND_WAIT_MS = int(os.environ.get("GLOW_BIND_WAIT_MS", "1500"))
 
+# glow_ctl prints two kinds of text that belong to the C library it is linked
+# with: strerror's wording, and getopt_long's diagnostics. Everything else it
+# prints is its own and the same everywhere.
+LIBC = os.environ.get("GLOW_LIBC", "glibc")
+_STRERROR = {
+    "glibc": {11: "Resource temporarily unavailable", 34: "Numerical result out of range",
+              101: "Network is unreachable"},
+    "musl": {11: "Resource temporarily unavailable", 34: "Result not representable",
+             101: "Network unreachable"},
+}[LIBC]
+_GETOPT = {
+    "glibc": {"short": "invalid option -- '{}'", "short_argument": "option requires an argument -- '{}'",
+              "long": "unrecognized option '--{}'", "long_argument": "option '--{}' requires an argument"},
+    "musl": {"short": "unrecognized option: {}", "short_argument": "option requires an argument: {}",
+             "long": "unrecognized option: {}", "long_argument": "option requires an argument: {}"},
+}[LIBC]
+
+
+def strerror(number):
+    """The C library's text for an errno value."""
+    return _STRERROR[number]
+
+
+def getopt_says(program, kind, option):
+    """getopt_long's diagnostic line for an unknown option or a missing
+    argument (kind: short, short_argument, long, long_argument)."""
+    return f"{program}: {_GETOPT[kind].format(option)}\n".encode()
+
 SKIP = 77
 HARD_LIMIT_S = 15  # no glow_ctl run may take longer than this
 PREFIX = "glwt"

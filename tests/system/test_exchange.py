@@ -9,7 +9,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import BIND_WAIT_MS, CONTROLLER, OWN, PORT, SystemTest, Testbed, packet, sibling  # noqa: E402
 
-TIMED_OUT = b"recvfrom error: 11 - Resource temporarily unavailable\n"
+TIMED_OUT = f"recvfrom error: 11 - {harness.strerror(11)}\n".encode()
 
 # Holds the device's own port for a while, as another run would.
 HOLD_PORT = """

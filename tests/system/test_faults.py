@@ -14,8 +14,8 @@ START_TOGETHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "start
 KEYWORDS = (("off", 0x0000), ("on", 0xFFFF), ("slow", 0x00FF), ("norm", 0x0F0F),
             ("fast", 0x3333), ("ultra", 0x5555))
 
-TIMED_OUT = b"recvfrom error: 11 - Resource temporarily unavailable\n"
-UNREACHABLE = b"sendto error: 101 - Network is unreachable\n"
+TIMED_OUT = f"recvfrom error: 11 - {harness.strerror(11)}\n".encode()
+UNREACHABLE = f"sendto error: 101 - {harness.strerror(101)}\n".encode()
 
 # Sends 44-byte datagrams carrying sequence 0x0BAD at the device's port from
 # another controller-side address, as fast as it can, for a bounded time.
