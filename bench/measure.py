@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Times whole runs of a command: prints the median and the 10th and 90th
 percentiles in milliseconds, as JSON. Every run must exit 0 and print
 nothing, so that only complete, successful runs are measured.

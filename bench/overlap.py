@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Overlapping runs: N runs of a command released at the same moment, ROUNDS
 times over, against the glow_emu already running. Prints JSON: the median and
 the longest batch time in ms (release to the last exit), the writes sent, the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmarks glow_ctl: whole-run time against glow_emu in network namespaces
 # beside /bin/true in the same harness, instructions per run (callgrind),
 # peak resident memory, stripped sizes for the host and armhf, and batches of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Rejects build-time constants that would only fail at run time.
 function(glow_check_constants)
 	foreach(address GLOW_OWN_ADDRESS GLOW_CONTROLLER_ADDRESS)

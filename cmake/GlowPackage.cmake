@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The device package, glow-ctl: glow_ctl, its man page and bash completion.
 # glow_emu and no_socket are development tools and are never installed.
 #   cpack -G DEB    (in a build folder; the cross build gives the armhf package)
@@ -28,17 +29,19 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_COMPONENTS_ALL device)
 set(CPACK_DEB_COMPONENT_INSTALL OFF)
-set(CPACK_PACKAGE_CONTACT "glow_ctl developers <glow-ctl@localhost>")
+set(CPACK_PACKAGE_CONTACT "${GLOW_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_NAME glow-ctl)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${GLOW_DEB_ARCHITECTURE})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set the colour channels of one LED through the LED controller")
-set(CPACK_PACKAGE_DESCRIPTION "glow_ctl sets the red, green and blue channels of one of the device's \
-three RGB LEDs to off, on or one of four blink patterns (slow, norm, fast, ultra). One run sends \
-a sync datagram to the LED controller over UDP, takes the sequence from its reply, sends the \
-write datagram and exits. The wait for the reply is bounded, so a run never hangs.")
+# Lines of at most 80 columns, as Debian's control files want them.
+set(CPACK_PACKAGE_DESCRIPTION "glow_ctl sets the red, green and blue channels of one of the device's
+three RGB LEDs to off, on or one of four blink patterns (slow, norm, fast,
+ultra). One run sends a sync datagram to the LED controller over UDP, takes
+the sequence from its reply, sends the write datagram and exits. The wait for
+the reply is bounded, so a run never hangs.")
 set(CPACK_STRIP_FILES ON)
 # glow_ctl calls nothing newer than glibc 2.34 (the package test checks the
 # symbol versions against this).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for the device: 32-bit ARM, hard float, Debian's cross compiler.
 #   cmake -S . -B build/armhf -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake
 # Programs built here run on this machine under qemu-user, so CTest runs the

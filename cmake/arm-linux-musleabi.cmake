@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # One static glow_ctl for every 32-bit ARM Linux: ARMv5TE and later, soft
 # float, linked against musl, so it needs no C library on the board at all.
 # (The flags reach the link too, so the specs file is named once.)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The static musl build of glow_ctl for this x86-64 machine: the same sources
 # and link as the static ARM build, where callgrind can count a whole run.
 #   cmake -S . -B build/host-musl -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-linux-musl.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the command line: the input, split at NUL bytes, is the argument
 // vector after "glow_ctl", parsed by the same code the program runs. Run it
 // with -close_fd_mask=2: the parser's diagnostics and the ERROR lines would

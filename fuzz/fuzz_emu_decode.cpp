@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes glow_emu's datagram decoding and register state. Whatever decodes
 // must encode back to the very same bytes.
 #include "emu_protocol.h"

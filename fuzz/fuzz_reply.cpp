@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the handling of the controller's reply: the input is the datagram
 // that arrives after the sync datagram. It goes through the real receive
 // (over a local datagram socket pair) into the buffer that holds the sync

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the scripts: where things are, and installing what is missing.
 # Sourced, not run.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Demo: one glow_ctl run against the emulated LED controller.
 #
 #   sudo scripts/demo.sh [glow_ctl options]     e.g.  sudo scripts/demo.sh -l 1 -r fast -g on

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs every test: installs what is missing, configures, builds, runs CTest.
 #
 #   sudo scripts/test.sh          (root: the system tests build network namespaces)
@@ -126,7 +127,8 @@ arm_static_binary_fits() {
 	return $status
 }
 
-# The tarball holds the three files, and its glow_ctl runs.
+# The tarball holds the program, its man page, completion, licence and
+# changelog, and its glow_ctl runs.
 arm_static_tarball_holds_the_program() {
 	local work name listing
 	work=$(mktemp -d)
@@ -135,7 +137,7 @@ arm_static_tarball_holds_the_program() {
 	listing=$(tar -tzf "$work/$name.tar.gz" | grep -v '/$' | sort | tr '\n' ' ')
 	echo "$name.tar.gz: $listing"
 	tar -xzf "$work/$name.tar.gz" -C "$work"
-	[ "$listing" = "$name/bin/glow_ctl $name/share/bash-completion/completions/glow_ctl $name/share/man/man1/glow_ctl.1.gz " ] &&
+	[ "$listing" = "$name/bin/glow_ctl $name/share/bash-completion/completions/glow_ctl $name/share/doc/glow-ctl/changelog.gz $name/share/doc/glow-ctl/copyright $name/share/man/man1/glow_ctl.1.gz " ] &&
 		qemu-arm "$work/$name/bin/glow_ctl" -h | grep -qx 'Version 1.0'
 	local status=$?
 	rm -rf "$work"
@@ -224,6 +226,14 @@ stage_fuzz() {
 	done
 }
 
+# Every file of the project's own carries its licence's SPDX line.
+spdx_everywhere() {
+	local missing
+	missing=$(cd "$GLOW_ROOT" && git ls-files -co --exclude-standard | grep -vE '(^|/)corpus/|\.md$|^LICENSE$|^\.' |
+		xargs grep -L 'SPDX-License-Identifier: MIT' || true)
+	[ -z "$missing" ] || { echo "no SPDX line: $missing"; return 1; }
+}
+
 man_page_clean() {
 	local warnings
 	warnings=$(MANWIDTH=80 man --warnings -l "$GLOW_ROOT/docs/glow_ctl.1" 2>&1 >/dev/null)
@@ -235,6 +245,7 @@ stage_lint() {
 	check clang-format clang_format_clean
 	check clang-tidy clang_tidy_clean
 	check "man page renders cleanly" man_page_clean
+	check "SPDX line in every source file" spdx_everywhere
 	if [ "$(id -u)" -eq 0 ]; then
 		check "benchmark script runs" "$GLOW_ROOT/bench/run.sh" --runs 5
 	fi
@@ -251,7 +262,7 @@ clang_runtime_package() {
 
 host_packages
 apt_install clang-format clang-tidy man-db g++-arm-linux-gnueabihf qemu-user binutils \
-	clang valgrind tmux
+	clang valgrind tmux lintian
 apt_install "$(clang_runtime_package)"
 stage_host
 stage_armhf

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs the configure-time checks of the build-time constants alone:
 #   cmake -DGLOW_PORT=0 -P tests/check_constants.cmake
 # Each constant not given takes its default.

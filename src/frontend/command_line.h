@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command line: options, the LED index and the value keywords.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // glow_ctl: sets the three colour channels of one LED through the LED
 // controller, in one exchange: a sync datagram, the controller's reply, and
 // a write datagram carrying the sequence found in the reply.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "packet.h"
 
 #include <string.h>

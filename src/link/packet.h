@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Register-write datagram: the one format exchanged with the LED controller.
 #pragma once
 

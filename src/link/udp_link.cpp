@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "udp_link.h"
 
 #include "link_config.h"

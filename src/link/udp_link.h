@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's one UDP socket towards the LED controller.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Test bed for glow_ctl's system tests: two network namespaces joined by a
 veth pair, glow_emu on the controller side, glow_ctl on the device side.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Starts several commands at the same moment and waits for them all.
 
     python3 start_together.py ROUNDS JSON

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The command line as it crosses the process boundary: the usage text,
 exit statuses, messages, and the datagrams that the options produce."""
 
@@ -17,6 +18,7 @@ USAGE = (b"Usage: glow_ctl [options]\n"
          b"  -g / --green: value of green led\n"
          b"  -b / --blue : value of blue led\n"
          b"Available values: off/slow/norm/fast/ultra/on\n")
+MAN_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "glow_ctl.1")
 RANGE_ERROR = f"ERROR: 99999999999 error 34, {strerror(34)}\n".encode()
 
 
@@ -35,6 +37,12 @@ class EndsBeforeTheNetwork(SystemTest):
             (["-x", "-h"], 1, getopt_says(prog, "short", "x")),
         )
         self.assertEqual(len(USAGE), 223)
+        # The usage text's version, and the man page's, are the project's
+        # (CMake's project version).
+        version = os.environ.get("GLOW_VERSION", "?")
+        self.assertIn(f"\nVersion {version}\n".encode(), USAGE)
+        with open(MAN_PAGE, encoding="utf-8") as man_page:
+            self.assertIn(f'"glow_ctl {version}"', man_page.read())
         with Testbed() as bed:
             emu = bed.emulator(count=0)
             for args, status, stderr in cases:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """scripts/demo.sh shows what one exchange did, and leaves nothing behind
 however it ends: its live view is ended by closing the terminal it runs in
 and by kill (SIGTERM), and each time its network namespaces and its

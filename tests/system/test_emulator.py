@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """glow_emu itself: it must survive anything thrown at its port, report what
 it ignores, and keep serving glow_ctl afterwards. (How each datagram is
 judged is in the unit tests of its decoder.)"""

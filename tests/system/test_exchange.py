@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """One exchange against the emulated controller, and how glow_ctl copes
 with the replies, senders and socket troubles it may meet."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Faults on the way: a dead link, a missing address, late or foreign
 replies, a flood, many runs in a row and runs that overlap. glow_ctl must
 report what went wrong, never hang, and never lose or reorder a write."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """glow_ctl under valgrind's memcheck: no memory errors and no leaks on any
 path, and no heap allocation at all on the success path."""
 

@@ -1,11 +1,16 @@
-"""The device package: what it holds, what it asks of the device, and that
-the binary it installs runs a full exchange."""
+# SPDX-License-Identifier: MIT
+"""The device package: what it holds, what it asks of the device, that
+lintian finds nothing wrong with it, and that the binary it installs runs a
+full exchange."""
 
+import gzip
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
+import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -16,7 +21,9 @@ ARCHITECTURE = os.environ.get("GLOW_DEB_ARCHITECTURE", "")
 STATIC = os.environ.get("GLOW_STATIC", "OFF") in ("ON", "1", "TRUE", "YES")
 DEPENDS = "" if STATIC else "libc6 (>= 2.34)"
 FILES = {"./usr/bin/glow_ctl", "./usr/share/man/man1/glow_ctl.1.gz",
-         "./usr/share/bash-completion/completions/glow_ctl"}
+         "./usr/share/bash-completion/completions/glow_ctl", "./usr/share/doc/glow-ctl/copyright",
+         "./usr/share/doc/glow-ctl/changelog.gz",
+         *(["./usr/share/lintian/overrides/glow-ctl"] if STATIC else [])}
 ELF_MACHINE = {"armhf": "ARM", "amd64": "Advanced Micro Devices X86-64", "arm64": "AArch64"}
 
 
@@ -47,6 +54,20 @@ class Package(SystemTest):
         listing = run("dpkg-deb", "-c", PACKAGE).splitlines()
         files = {line.split()[-1] for line in listing if not line.startswith("d")}
         self.assertEqual(files, FILES)  # no glow_emu, no test helpers
+
+    @unittest.skipUnless(shutil.which("lintian"), "lintian is not installed")
+    def test_lintian_finds_no_error_or_warning(self):
+        checked = subprocess.run(["lintian", "--tag-display-limit", "0", PACKAGE], capture_output=True,
+                                 text=True, check=False)
+        self.assertEqual([line for line in checked.stdout.splitlines() if line[:2] in ("E:", "W:")], [])
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+
+    def test_licence_and_changelog_name_this_version(self):
+        doc = os.path.join(self.root, "usr/share/doc/glow-ctl")
+        with open(os.path.join(doc, "copyright"), encoding="utf-8") as copyright_file:
+            self.assertIn("Copyright: 2026 the glow_ctl authors\nLicense: Expat\n", copyright_file.read())
+        with gzip.open(os.path.join(doc, "changelog.gz"), "rt", encoding="utf-8") as changelog:
+            self.assertTrue(changelog.readline().startswith("glow-ctl (1.0) unstable;"))
 
     def test_binary_suits_the_device(self):
         header = run("readelf", "-h", self.binary)

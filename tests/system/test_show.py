@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """glow_emu --show in a pseudo-terminal (tmux): the live view fits the
 terminal's width and follows it when it changes, draws the new state after
 an exchange and gives the terminal back as it found it; off a terminal, or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line: LED index conversion, value keywords and the option loop.
 // The same tests run on the 64-bit host and on the 32-bit device, where long
 // has another width: every conversion must come out alike on both.

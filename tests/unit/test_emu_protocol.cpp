@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // glow_emu's decoding and register state: the emulator is the reference the
 // system tests trust, so it must reject what a real controller would not take.
 #include "emu_protocol.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // glow_emu --show: which bit is lit at which tick, the colour mix, and the
 // frame that is drawn.
 #include "emu_show.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fill_packet: the exact bytes of the register-write datagram.
 #include "packet.h"
 

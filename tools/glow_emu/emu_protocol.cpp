@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "emu_protocol.h"
 
 #include "packet.h"

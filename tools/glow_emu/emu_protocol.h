@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulated LED controller's side of the register-write protocol:
 // decoding datagrams, the register state, and the replies.
 #pragma once

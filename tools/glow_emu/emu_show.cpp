@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "emu_show.h"
 
 #include <sys/ioctl.h>

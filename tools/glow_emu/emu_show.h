@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // glow_emu --show: the three LEDs drawn in place in a terminal, each channel
 // playing its 16-bit pattern one bit per tick, most significant bit first.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // glow_emu: a stand-in for the LED controller, for tests and demos.
 //
 // It answers each sync datagram with the current sequence, applies a write

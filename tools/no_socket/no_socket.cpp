@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // no_socket: runs a command in which socket(AF_INET, ...) fails with EMFILE.
 //
 //   no_socket COMMAND [ARG...]
