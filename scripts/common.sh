@@ -32,6 +32,16 @@ host_packages() {
 	apt_install g++ cmake libgtest-dev googletest python3 iproute2
 }
 
+# Debian's armel cross compiler and musl for armel (a foreign architecture).
+arm_static_packages() {
+	if ! dpkg --print-foreign-architectures | grep -qx armel; then
+		[ "$(id -u)" -eq 0 ] || die "armel is not a dpkg architecture here; run as root to add it"
+		dpkg --add-architecture armel
+		GLOW_APT_UPDATED= # the package lists must now include armel's
+	fi
+	apt_install g++-arm-linux-gnueabi musl-dev:armel
+}
+
 # cache_value BUILD NAME : a CMake cache variable of a build folder.
 cache_value() {
 	sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"

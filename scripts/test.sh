@@ -13,6 +13,8 @@
 #                 size, its system tests under qemu-user as four processors, its tarball
 #   sanitize      clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole
 #                 suite; any report fails it
+#   release       scripts/release.sh --check: the release built twice, in two folders,
+#                 gives the same SHA256SUMS
 #   fuzz          the libFuzzer targets, ${GLOW_FUZZ_SECONDS:-20} s each from the committed seeds
 #   lint          clang-format and clang-tidy over every source file; the man page;
 #                 a short run of the benchmark script, so that it keeps working
@@ -101,16 +103,6 @@ stage_armhf_static() {
 	armhf_configure_and_build "$GLOW_BUILD/armhf-static" -DGLOW_STATIC=ON
 	echo "armhf static glow_ctl: $(stripped_size "$GLOW_BUILD/armhf-static/src/glow_ctl") bytes stripped"
 	run_ctest "$GLOW_BUILD/armhf-static" -L 'system|package'
-}
-
-# Debian's armel cross compiler and musl for armel (a foreign architecture).
-arm_static_packages() {
-	if ! dpkg --print-foreign-architectures | grep -qx armel; then
-		[ "$(id -u)" -eq 0 ] || die "armel is not a dpkg architecture here; run as root to add it"
-		dpkg --add-architecture armel
-		GLOW_APT_UPDATED= # the package lists must now include armel's
-	fi
-	apt_install g++-arm-linux-gnueabi musl-dev:armel
 }
 
 # The one file for every board: static, ARMv5TE, at most 40 KiB stripped.
@@ -216,6 +208,19 @@ fuzz_one() {
 	rm -rf "$work"
 }
 
+release_is_reproducible() {
+	local dist status=0
+	dist=$(mktemp -d)
+	"$GLOW_ROOT/scripts/release.sh" --check --dist "$dist" | tail -n 5 || status=$?
+	rm -rf "$dist"
+	return $status
+}
+
+stage_release() {
+	say "release: built twice from the last commit, compared"
+	check "release reproducible" release_is_reproducible
+}
+
 stage_fuzz() {
 	say "fuzzing (libFuzzer, ${GLOW_FUZZ_SECONDS:-20} s a target)"
 	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/fuzz" -DGLOW_FUZZ=ON -DGLOW_TESTS=OFF \
@@ -269,6 +274,7 @@ stage_armhf
 stage_armhf_static
 stage_arm_static
 stage_sanitize
+stage_release
 stage_fuzz
 stage_lint
 

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Builds a release of the last commit from a clean state and writes dist/:
+# the amd64 and armhf packages, the static tarball for every 32-bit ARM
+# board, and SHA256SUMS. Installs what is missing, like the test command.
+#
+#   sudo scripts/release.sh [--check] [--dist DIR]
+#
+# The sources are the commit's own (git archive HEAD), never the work tree,
+# and every time stamp is the commit's (SOURCE_DATE_EPOCH), so two releases of
+# one commit are byte for byte the same wherever and whenever they are built.
+# --check builds it twice, in two folders, and fails unless both SHA256SUMS
+# agree. --dist writes somewhere else than dist/.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+check=
+dist=$GLOW_ROOT/dist
+while [ $# -gt 0 ]; do
+	case $1 in
+	--check) check=1; shift ;;
+	--dist) dist=$2; shift 2 ;;
+	*) die "usage: scripts/release.sh [--check] [--dist DIR]" ;;
+	esac
+done
+
+host_packages
+apt_install g++-arm-linux-gnueabihf binutils
+arm_static_packages
+
+SOURCE_DATE_EPOCH=$(git -C "$GLOW_ROOT" log -1 --format=%ct)
+export SOURCE_DATE_EPOCH
+
+# build_one SOURCES BUILD GENERATOR [CMAKE ARGS...] : glow_ctl alone, packed.
+build_one() {
+	cmake -S "$1" -B "$2" -DGLOW_TESTS=OFF "${@:4}" >/dev/null
+	cmake --build "$2" -j"$(nproc)" >/dev/null
+	(cd "$2" && cpack -G "$3" -B "$2/out" >/dev/null)
+}
+
+# build_release OUT : every artefact of the last commit, and SHA256SUMS, in OUT.
+build_release() {
+	local work
+	work=$(mktemp -d)
+	mkdir "$work/src"
+	git -C "$GLOW_ROOT" archive HEAD | tar -x -C "$work/src"
+	build_one "$work/src" "$work/amd64" DEB
+	build_one "$work/src" "$work/armhf" DEB -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/arm-linux-gnueabihf.cmake"
+	build_one "$work/src" "$work/arm-static" TGZ \
+		-DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/arm-linux-musleabi.cmake"
+	mkdir -p "$1"
+	cp "$work"/amd64/out/*.deb "$work"/armhf/out/*.deb "$work"/arm-static/out/*.tar.gz "$1/"
+	(cd "$1" && LC_ALL=C sha256sum -- *.deb *.tar.gz >SHA256SUMS)
+	rm -rf "$work"
+}
+
+rm -rf "$dist"
+say "release of $(git -C "$GLOW_ROOT" log -1 --format='%h (%cd)' --date=iso-strict) into $dist"
+build_release "$dist"
+cat "$dist/SHA256SUMS"
+if [ -n "$check" ]; then
+	say "second build, elsewhere and later, to compare"
+	sleep 1
+	again=$(mktemp -d)
+	build_release "$again"
+	status=0
+	diff "$dist/SHA256SUMS" "$again/SHA256SUMS" || status=1
+	rm -rf "$again"
+	[ "$status" -eq 0 ] || die "two builds of one commit differ"
+	echo "reproducible: both builds give the same SHA256SUMS"
+fi
