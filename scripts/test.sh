@@ -122,15 +122,16 @@ arm_static_binary_fits() {
 # The tarball holds the program, its man page, completion, licence and
 # changelog, and its glow_ctl runs.
 arm_static_tarball_holds_the_program() {
-	local work name listing
+	local work name listing version
 	work=$(mktemp -d)
-	name=glow_ctl-$(cache_value "$1" CMAKE_PROJECT_VERSION)-linux-arm-static
+	version=$(cache_value "$1" CMAKE_PROJECT_VERSION)
+	name=glow_ctl-$version-linux-arm-static
 	(cd "$1" && cpack -G TGZ -B "$work" >/dev/null) || { rm -rf "$work"; return 1; }
 	listing=$(tar -tzf "$work/$name.tar.gz" | grep -v '/$' | sort | tr '\n' ' ')
 	echo "$name.tar.gz: $listing"
 	tar -xzf "$work/$name.tar.gz" -C "$work"
 	[ "$listing" = "$name/bin/glow_ctl $name/share/bash-completion/completions/glow_ctl $name/share/doc/glow-ctl/changelog.gz $name/share/doc/glow-ctl/copyright $name/share/man/man1/glow_ctl.1.gz " ] &&
-		qemu-arm "$work/$name/bin/glow_ctl" -h | grep -qx 'Version 1.0'
+		qemu-arm "$work/$name/bin/glow_ctl" -h | grep -qx "Version $version"
 	local status=$?
 	rm -rf "$work"
 	return $status
