@@ -134,3 +134,21 @@ start_emulator() {
 	emu_pid=$!
 	wait_listening "$scratch/emu.out"
 }
+
+# protections BINARY : the hardening an unstripped binary carries, as words:
+# pie (a position-independent executable), ssp (main's frame guarded by the
+# stack protector), fortify (glibc's checked functions called), relro
+# (read-only relocations) and now (immediate binding). Read from the
+# binary's own headers and code, so it holds for any architecture and for
+# static files alike; a static glibc brings __stack_chk_fail with it
+# anyway, so the stack protector is looked for in main's own code.
+protections() {
+	local found=() objdump=objdump
+	readelf -hW "$1" | grep -qE 'Machine: +ARM$' && objdump=arm-linux-gnueabihf-objdump
+	readelf -hW "$1" | grep -qE 'Type: +DYN' && found+=(pie)
+	"$objdump" -d --disassemble=main "$1" | grep -q '<__stack_chk_fail' && found+=(ssp)
+	readelf -sW "$1" | grep -qE ' __[a-z_]+_chk(@|$)' && found+=(fortify)
+	readelf -lW "$1" | grep -q GNU_RELRO && found+=(relro)
+	readelf -dW "$1" 2>/dev/null | grep -qE 'BIND_NOW|Flags:.* NOW' && found+=(now)
+	echo "${found[*]}"
+}

@@ -58,9 +58,21 @@ configure_and_build() {
 	[ "${PIPESTATUS[0]}" -eq 0 ] || die "build in $dir failed"
 }
 
+# hardened BINARY PROTECTION... : the binary carries at least these.
+hardened() {
+	local found missing=() wanted
+	found=$(protections "$1")
+	for wanted in "${@:2}"; do
+		[[ " $found " == *" $wanted "* ]] || missing+=("$wanted")
+	done
+	echo "${1#"$GLOW_BUILD/"}: $found${missing[*]:+ (missing: ${missing[*]})}"
+	[ ${#missing[@]} -eq 0 ]
+}
+
 stage_host() {
 	say "host build (g++)"
 	configure_and_build "$GLOW_BUILD/host"
+	check "host binary hardened" hardened "$GLOW_BUILD/host/src/glow_ctl" pie ssp fortify relro now
 	run_ctest "$GLOW_BUILD/host"
 }
 
@@ -95,6 +107,7 @@ stage_armhf() {
 	say "armhf build (cross compiler, tests under qemu-user)"
 	armhf_configure_and_build "$GLOW_BUILD/armhf"
 	check "armhf binary size and libraries" device_binary_fits "$GLOW_BUILD/armhf/src/glow_ctl"
+	check "armhf binary hardened" hardened "$GLOW_BUILD/armhf/src/glow_ctl" pie ssp fortify relro now
 	run_ctest "$GLOW_BUILD/armhf"
 }
 
@@ -102,6 +115,7 @@ stage_armhf_static() {
 	say "armhf static build"
 	armhf_configure_and_build "$GLOW_BUILD/armhf-static" -DGLOW_STATIC=ON
 	echo "armhf static glow_ctl: $(stripped_size "$GLOW_BUILD/armhf-static/src/glow_ctl") bytes stripped"
+	check "armhf static binary hardened" hardened "$GLOW_BUILD/armhf-static/src/glow_ctl" ssp fortify relro
 	run_ctest "$GLOW_BUILD/armhf-static" -L 'system|package'
 }
 
@@ -144,6 +158,8 @@ stage_arm_static() {
 	configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-musleabi.cmake" \
 		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools"
 	check "arm static binary size and kind" arm_static_binary_fits "$dir/src/glow_ctl"
+	# musl has no fortified functions, and a static file binds nothing.
+	check "arm static binary hardened" hardened "$dir/src/glow_ctl" ssp relro
 	# ARMv5TE, ARMv6, and two ARMv7 cores.
 	for cpu in arm926 arm1176 cortex-a7 cortex-a15; do
 		echo "QEMU_CPU=$cpu"
