@@ -58,21 +58,13 @@ testnet_up() {
 	controller=$(cache_value "$1" GLOW_CONTROLLER_ADDRESS)
 	testnet_device=$2-dev
 	testnet_controller=$2-ctl
-	ip netns add "$testnet_device"
-	ip netns add "$testnet_controller"
-	ip link add "$interface" netns "$testnet_device" type veth peer name ctl0 netns "$testnet_controller"
-	ip -n "$testnet_device" addr add "$own/16" dev "$interface"
-	ip -n "$testnet_controller" addr add "$controller/16" dev ctl0
-	local ns
-	for ns in "$testnet_device" "$testnet_controller"; do ip -n "$ns" link set lo up; done
-	ip -n "$testnet_device" link set "$interface" up
-	ip -n "$testnet_controller" link set ctl0 up
+	"$GLOW_ROOT/scripts/testnet.sh" create "$testnet_device" "$testnet_controller" "$interface" "$own" \
+		"$controller"
 }
 
 testnet_down() {
-	[ -n "${testnet_device:-}" ] && ip netns del "$testnet_device" 2>/dev/null
-	[ -n "${testnet_controller:-}" ] && ip netns del "$testnet_controller" 2>/dev/null
-	return 0
+	"$GLOW_ROOT/scripts/testnet.sh" delete ${testnet_device:+"$testnet_device"} \
+		${testnet_controller:+"$testnet_controller"}
 }
 
 # wait_listening FILE : waits until glow_emu, writing to FILE, is listening.

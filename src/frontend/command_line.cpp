@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "command_line.h"
+#include "value_keywords.h"
+#include "version.h"
 
 #include <getopt.h>
 
@@ -12,7 +14,7 @@
 
 static const char usage_text[] = "Usage: glow_ctl [options]\n"
 				 "\n"
-				 "Version 1.0\n"
+				 "Version " GLOW_VERSION "\n"
 				 "Options:\n"
 				 "  -l / --led  : led to set\n"
 				 "  -r / --red  : value of red led\n"
@@ -33,23 +35,14 @@ static const option long_options[] = {
 };
 // clang-format on
 
-struct value_keyword {
-	const char *name; // upper case
-	int32_t pattern;
-};
-
-// Searched in this order; "off" has no entry since every unmatched text is 0.
-static const value_keyword value_keywords[] = {
-	{"ON", 0xFFFF}, {"SLOW", 0x00FF}, {"NORM", 0x0F0F}, {"FAST", 0x3333}, {"ULTRA", 0x5555},
-};
-
-// True when text, upper-cased byte by byte as toupper does in the POSIX
-// locale, equals keyword. Compares in place, so the argument is neither
-// modified nor copied.
+// True when text and keyword, both upper-cased byte by byte as toupper does
+// in the POSIX locale, are equal. Compares in place, so the argument is
+// neither modified nor copied.
 static bool matches_keyword(const char *text, const char *keyword)
 {
 	for (; *keyword != '\0'; ++text, ++keyword)
-		if (toupper(static_cast<unsigned char>(*text)) != *keyword)
+		if (toupper(static_cast<unsigned char>(*text)) !=
+		    toupper(static_cast<unsigned char>(*keyword)))
 			return false;
 	return *text == '\0';
 }

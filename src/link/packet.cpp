@@ -17,25 +17,27 @@ int fill_packet(uint8_t *buffer, int sequence, int led, int red, int green, int 
 	memset(buffer, 0, packet_length);
 
 	put_u16(buffer, packet_length);
-	buffer[2] = 0x40;
-	buffer[3] = 0x20;
+	put_u16(buffer + packet_tag_offset, packet_tag);
 	put_u16(buffer + packet_sequence_offset, static_cast<uint32_t>(sequence));
-	buffer[28] = 0x02;
+	buffer[packet_marker_offset] = packet_marker;
 
 	// Unsigned arithmetic: any led value wraps instead of overflowing.
-	const uint32_t first_register = 3U * static_cast<uint32_t>(led) + 4U;
-	uint8_t *entry = buffer + packet_entries_offset;
-	put_u16(entry + 0, first_register);
-	put_u16(entry + 2, static_cast<uint32_t>(red));
-	put_u16(entry + 4, first_register + 1U);
-	put_u16(entry + 6, static_cast<uint32_t>(green));
-	put_u16(entry + 8, first_register + 2U);
-	put_u16(entry + 10, static_cast<uint32_t>(blue));
-
+	const uint32_t first_register = packet_channels * static_cast<uint32_t>(led) + packet_first_register;
+	const int32_t values[packet_channels] = {red, green, blue};
+	for (int channel = 0; channel < packet_channels; ++channel) {
+		uint8_t *entry = buffer + packet_entry_offset(channel);
+		put_u16(entry, first_register + static_cast<uint32_t>(channel));
+		put_u16(entry + packet_entry_value, static_cast<uint32_t>(values[channel]));
+	}
 	return packet_length;
+}
+
+int read_u16(const uint8_t *at)
+{
+	return at[0] << 8 | at[1];
 }
 
 int read_sequence(const uint8_t *buffer)
 {
-	return buffer[packet_sequence_offset] << 8 | buffer[packet_sequence_offset + 1];
+	return read_u16(buffer + packet_sequence_offset);
 }

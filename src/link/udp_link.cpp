@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "udp_link.h"
 
+#include "clock.h"
 #include "link_config.h"
 
 #include <arpa/inet.h>
@@ -20,13 +21,6 @@ static void set_reply_timeout(int sock)
 	limit.tv_sec = link_reply_timeout_ms / 1000;
 	limit.tv_usec = static_cast<suseconds_t>(link_reply_timeout_ms % 1000) * 1000;
 	setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-}
-
-static long long monotonic_ms()
-{
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 // Binds the own end. Overlapping runs all want the own port, and a run holds

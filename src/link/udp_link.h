@@ -6,6 +6,10 @@
 
 #include <stdint.h>
 
+// Room for any datagram the controller could send on an Ethernet link
+// (1500-byte frames less the IP and UDP headers, with margin): a receive
+// takes at most length bytes (44) into it and drops the rest, and the
+// buffer is never the limit. Replies and fuzz inputs are bounded by it.
 inline constexpr int udp_buffer_size = 1400;
 
 struct udp_link {

@@ -24,12 +24,17 @@ EMU = os.environ.get("GLOW_EMU", "")
 NO_SOCKET = os.environ.get("GLOW_NO_SOCKET", "")
 # The program runner for a cross build (qemu-user), empty for a native one.
 RUNNER = shlex.split(os.environ.get("GLOW_RUNNER", ""))
-INTERFACE = os.environ.get("GLOW_INTERFACE", "eth1")
-PORT = int(os.environ.get("GLOW_PORT", "9000"))
-OWN = os.environ.get("GLOW_OWN_ADDRESS", "169.254.100.1")
-CONTROLLER = os.environ.get("GLOW_CONTROLLER_ADDRESS", "169.254.100.2")
+# The build's constants, passed in by CTest.
+INTERFACE = os.environ.get("GLOW_INTERFACE", "")
+PORT = int(os.environ.get("GLOW_PORT", "0"))
+OWN = os.environ.get("GLOW_OWN_ADDRESS", "")
+CONTROLLER = os.environ.get("GLOW_CONTROLLER_ADDRESS", "")
+# The test network's set-up, shared with the demo and the benchmark.
+TESTNET = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "testnet.sh")
 # How long glow_ctl waits for its own port while something else holds it.
-BIND_WAIT_MS = int(os.environ.get("GLOW_BIND_WAIT_MS", "1500"))
+BIND_WAIT_MS = int(os.environ.get("GLOW_BIND_WAIT_MS", "0"))
+# The project's version, as the build states it.
+VERSION = os.environ.get("GLOW_VERSION", "")
 
 # glow_ctl prints two kinds of text that belong to the C library it is linked
 # with: strerror's wording, and getopt_long's diagnostics. Everything else it
@@ -211,19 +216,9 @@ class Testbed:
         return False
 
     def _create(self):
-        for name in (self.device, self.controller):
-            ip("netns", "del", name, check=False)
-            ip("netns", "add", name)
-        ip("link", "add", self.device_interface, "netns", self.device, "type", "veth",
-           "peer", "name", "ctl0", "netns", self.controller)
-        if self.device_address:
-            ip("-n", self.device, "addr", "add", f"{self.device_address}/16", "dev",
-               self.device_interface)
-        for address in self.controller_addresses:
-            ip("-n", self.controller, "addr", "add", f"{address}/16", "dev", "ctl0")
-        for name, link in ((self.device, self.device_interface), (self.controller, "ctl0")):
-            ip("-n", name, "link", "set", "lo", "up")
-            ip("-n", name, "link", "set", link, "up")
+        subprocess.run([TESTNET, "create", self.device, self.controller, self.device_interface,
+                        self.device_address or "", *self.controller_addresses], check=True,
+                       capture_output=True)
 
     def _destroy(self):
         for process in self.processes:
@@ -233,8 +228,7 @@ class Testbed:
             if process.stdout:
                 process.stdout.close()
         self.processes = []
-        for name in (self.device, self.controller):
-            ip("netns", "del", name, check=False)
+        subprocess.run([TESTNET, "delete", self.device, self.controller], check=False)
         if self.scratch:
             subprocess.run(["rm", "-rf", self.scratch], check=False)
 
@@ -302,8 +296,8 @@ def main():
     problem = None
     if os.geteuid() != 0:
         problem = "system tests need root (network namespaces)"
-    elif not (CTL and EMU):
-        problem = "GLOW_CTL and GLOW_EMU are not set"
+    elif not (CTL and EMU and INTERFACE and PORT and OWN and CONTROLLER):
+        problem = "GLOW_CTL, GLOW_EMU and the build's constants are not set (CTest sets them)"
     else:
         probe = f"{PREFIX}-{os.getpid()}-probe"
         if ip("netns", "add", probe, check=False).returncode != 0:

@@ -11,7 +11,7 @@ from harness import CTL, SystemTest, Testbed, getopt_says, packet, strerror  # n
 
 USAGE = (b"Usage: glow_ctl [options]\n"
          b"\n"
-         b"Version 1.0\n"
+         + f"Version {harness.VERSION}\n".encode() +
          b"Options:\n"
          b"  -l / --led  : led to set\n"
          b"  -r / --red  : value of red led\n"
@@ -36,13 +36,9 @@ class EndsBeforeTheNetwork(SystemTest):
             (["--green"], 1, getopt_says(prog, "long_argument", "green")),
             (["-x", "-h"], 1, getopt_says(prog, "short", "x")),
         )
-        self.assertEqual(len(USAGE), 223)
-        # The usage text's version, and the man page's, are the project's
-        # (CMake's project version).
-        version = os.environ.get("GLOW_VERSION", "?")
-        self.assertIn(f"\nVersion {version}\n".encode(), USAGE)
+        # The man page names the project's version too.
         with open(MAN_PAGE, encoding="utf-8") as man_page:
-            self.assertIn(f'"glow_ctl {version}"', man_page.read())
+            self.assertIn(f'"glow_ctl {harness.VERSION}"', man_page.read())
         with Testbed() as bed:
             emu = bed.emulator(count=0)
             for args, status, stderr in cases:

@@ -4,6 +4,7 @@ it ignores, and keep serving glow_ctl afterwards. (How each datagram is
 judged is in the unit tests of its decoder.)"""
 
 import os
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -59,6 +60,15 @@ class Emulator(SystemTest):
         changes = [line for line in emu.output().splitlines() if line.startswith("LED 1:")]
         self.assertTrue(changes[-1].startswith(applied), changes[-1])
         self.assertIn("glow_emu: " + applied, emu.output())  # the state it ends with
+
+    def test_rejects_an_address_that_is_not_four_octets(self):
+        for address in ("10.0.0", "169.254.100.010"):
+            with self.subTest(address=address):
+                result = subprocess.run([harness.EMU, "--address", address], capture_output=True, timeout=10)
+                self.assertEqual((result.returncode, result.stdout), (2, b""))
+                self.assertEqual(result.stderr.decode(),
+                                 f"glow_emu: '{address}' is not an IPv4 address (four octets 0 to 255)\n"
+                                 "glow_emu: try 'glow_emu --help'\n")
 
 
 if __name__ == "__main__":

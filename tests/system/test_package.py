@@ -49,7 +49,7 @@ class Package(SystemTest):
     def test_control_fields_and_file_list(self):
         fields = run("dpkg-deb", "-f", PACKAGE, "Package", "Version", "Architecture", "Depends")
         self.assertEqual(dict(line.split(": ", 1) for line in fields.splitlines()),
-                         {"Package": "glow-ctl", "Version": "1.0", "Architecture": ARCHITECTURE,
+                         {"Package": "glow-ctl", "Version": harness.VERSION, "Architecture": ARCHITECTURE,
                           **({"Depends": DEPENDS} if DEPENDS else {})})
         listing = run("dpkg-deb", "-c", PACKAGE).splitlines()
         files = {line.split()[-1] for line in listing if not line.startswith("d")}
@@ -67,7 +67,7 @@ class Package(SystemTest):
         with open(os.path.join(doc, "copyright"), encoding="utf-8") as copyright_file:
             self.assertIn("Copyright: 2026 the glow_ctl authors\nLicense: Expat\n", copyright_file.read())
         with gzip.open(os.path.join(doc, "changelog.gz"), "rt", encoding="utf-8") as changelog:
-            self.assertTrue(changelog.readline().startswith("glow-ctl (1.0) unstable;"))
+            self.assertTrue(changelog.readline().startswith(f"glow-ctl ({harness.VERSION}) unstable;"))
 
     def test_binary_suits_the_device(self):
         header = run("readelf", "-h", self.binary)

@@ -111,7 +111,7 @@ class LiveView(SystemTest):
                 # passed, and at 80 columns every channel whole.
                 self.assertIn(APPLIED, self.assertFrameOnceWithin(terminal, 80))
                 header = next(line for line in terminal.screen().splitlines() if line.startswith("glow_emu on "))
-                self.assertIn("sequence 0x0002", header)
+                self.assertIn("next sequence 0x0002", header)
 
                 # Narrower, lines are cut; wider again, the frame is whole.
                 terminal.resize(60)

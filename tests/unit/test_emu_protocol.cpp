@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // glow_emu's decoding and register state: the emulator is the reference the
 // system tests trust, so it must reject what a real controller would not take.
+#include "emu_options.h"
 #include "emu_protocol.h"
 #include "packet.h"
 
@@ -120,8 +121,21 @@ TEST(EmuState, ReplyCarriesSequenceAndCurrentValues)
 
 	char line[160];
 	describe_led(&controller, 1, line, sizeof line);
-	EXPECT_STREQ(line, "LED 1: red fast 0x3333, green off 0x0000, blue norm 0x0F0F (sequence 0x0A0C)");
+	EXPECT_STREQ(
+		line,
+		"LED 1: red fast 0x3333, green off 0x0000, blue norm 0x0F0F (written with sequence 0x0A0B)");
+	describe_led(&controller, 0, line, sizeof line);
+	EXPECT_STREQ(line, "LED 0: red off 0x0000, green off 0x0000, blue off 0x0000 (never written)");
 	EXPECT_STREQ(keyword_name(0x1234), "custom");
+}
+
+TEST(EmuOptions, AddressesAreFourDecimalOctets)
+{
+	for (const char *good : {"169.254.100.2", "0.0.0.0", "255.255.255.255", "10.0.0.1"})
+		EXPECT_TRUE(is_dotted_quad(good)) << good;
+	for (const char *bad : {"10.0.0", "1.2.3.4.5", "256.1.1.1", "169.254.100.010", "1..2.3", "",
+				"1.2.3.4 ", "0x7f.0.0.1", "1.2.3.-4", "1000.1.1.1"})
+		EXPECT_FALSE(is_dotted_quad(bad)) << bad;
 }
 
 } // namespace

@@ -40,9 +40,9 @@ emu_controller with_led(int led, uint16_t red, uint16_t green, uint16_t blue)
 {
 	emu_controller controller{};
 	controller.sequence = 0x0042;
-	controller.registers[emu_first_register + 3 * led] = red;
-	controller.registers[emu_first_register + 3 * led + 1] = green;
-	controller.registers[emu_first_register + 3 * led + 2] = blue;
+	controller.registers[packet_first_register + packet_channels * led] = red;
+	controller.registers[packet_first_register + packet_channels * led + 1] = green;
+	controller.registers[packet_first_register + packet_channels * led + 2] = blue;
 	return controller;
 }
 
@@ -114,7 +114,7 @@ TEST(ShowFrame, DrawsEveryLedAndOverwritesInPlace)
 	const emu_controller controller = with_led(1, 0xFFFF, 0xFFFF, 0x3333);
 	const emu_show show = shown_at(120);
 	const std::string first = render(controller, show, 2);
-	EXPECT_EQ(first.rfind("glow_emu on 169.254.100.2:9000  sequence 0x0042\033[K\n"
+	EXPECT_EQ(first.rfind("glow_emu on 169.254.100.2:9000  next sequence 0x0042\033[K\n"
 			      "last exchange 12:00:00.000 write from 169.254.100.1:9000\033[K\n",
 			      0),
 		  0U)

@@ -1,17 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "emu_protocol.h"
 
-#include "packet.h"
+#include "value_keywords.h"
 
 #include <cstdio>
 
-static unsigned get_u16(const uint8_t *at)
-{
-	return static_cast<unsigned>(at[0] << 8 | at[1]);
-}
-
 // Bytes that are neither the sequence nor a register entry must be exactly
-// what every datagram carries: the header, the 0x02 marker and zeros.
+// what every datagram carries: the fixed bytes and zeros.
 static bool fixed_bytes_match(const uint8_t *bytes)
 {
 	uint8_t expected[packet_length];
@@ -24,6 +19,33 @@ static bool fixed_bytes_match(const uint8_t *bytes)
 	return true;
 }
 
+// The register number, or value, of a channel's entry.
+static unsigned entry_register(const uint8_t *bytes, int channel)
+{
+	return static_cast<unsigned>(read_u16(bytes + packet_entry_offset(channel)));
+}
+
+static uint16_t entry_value(const uint8_t *bytes, int channel)
+{
+	return static_cast<uint16_t>(read_u16(bytes + packet_entry_offset(channel) + packet_entry_value));
+}
+
+// The LED whose red, green and blue registers the entries name in order, or
+// -1 when they are not one LED's.
+static int entries_led(const uint8_t *bytes)
+{
+	const unsigned red = entry_register(bytes, 0);
+	if (red < packet_first_register || (red - packet_first_register) % packet_channels != 0)
+		return -1;
+	const unsigned led = (red - packet_first_register) / packet_channels;
+	if (led >= emu_led_count)
+		return -1;
+	for (int channel = 1; channel < packet_channels; ++channel)
+		if (entry_register(bytes, channel) != red + static_cast<unsigned>(channel))
+			return -1;
+	return static_cast<int>(led);
+}
+
 bool decode_datagram(const uint8_t *bytes, size_t length, emu_datagram *datagram, char *why, size_t why_size)
 {
 	if (length != packet_length) {
@@ -34,23 +56,17 @@ bool decode_datagram(const uint8_t *bytes, size_t length, emu_datagram *datagram
 		snprintf(why, why_size, "header or reserved bytes are wrong");
 		return false;
 	}
-	const uint8_t *entry = bytes + packet_entries_offset;
-	const unsigned red = get_u16(entry);
-	const unsigned green = get_u16(entry + 4);
-	const unsigned blue = get_u16(entry + 8);
-	const bool one_led = green == red + 1 && blue == red + 2;
-	const bool in_range = red >= emu_first_register && (red - emu_first_register) % 3 == 0 &&
-			      red < emu_first_register + 3 * emu_led_count;
-	if (!one_led || !in_range) {
-		snprintf(why, why_size, "registers %u, %u, %u are not one LED's", red, green, blue);
+	const int led = entries_led(bytes);
+	if (led < 0) {
+		snprintf(why, why_size, "registers %u, %u, %u are not one LED's", entry_register(bytes, 0),
+			 entry_register(bytes, 1), entry_register(bytes, 2));
 		return false;
 	}
 	datagram->sequence = static_cast<uint16_t>(read_sequence(bytes));
 	datagram->is_sync = datagram->sequence == sync_sequence;
-	datagram->led = static_cast<int>(red - emu_first_register) / 3;
-	datagram->values[0] = static_cast<uint16_t>(get_u16(entry + 2));
-	datagram->values[1] = static_cast<uint16_t>(get_u16(entry + 6));
-	datagram->values[2] = static_cast<uint16_t>(get_u16(entry + 10));
+	datagram->led = led;
+	for (int channel = 0; channel < packet_channels; ++channel)
+		datagram->values[channel] = entry_value(bytes, channel);
 	return true;
 }
 
@@ -58,9 +74,11 @@ bool apply_write(emu_controller *controller, const emu_datagram *datagram)
 {
 	if (datagram->sequence != controller->sequence)
 		return false;
-	for (int channel = 0; channel < 3; ++channel)
-		controller->registers[emu_first_register + 3 * datagram->led + channel] =
+	for (int channel = 0; channel < packet_channels; ++channel)
+		controller->registers[packet_first_register + packet_channels * datagram->led + channel] =
 			datagram->values[channel];
+	controller->written[datagram->led] = true;
+	controller->written_with[datagram->led] = datagram->sequence;
 	// 0xFFFF marks a sync datagram, so it is never handed out.
 	controller->sequence = static_cast<uint16_t>(controller->sequence + 1);
 	if (controller->sequence == sync_sequence)
@@ -70,7 +88,7 @@ bool apply_write(emu_controller *controller, const emu_datagram *datagram)
 
 uint16_t channel_value(const emu_controller *controller, int led, int channel)
 {
-	return controller->registers[emu_first_register + 3 * led + channel];
+	return controller->registers[packet_first_register + packet_channels * led + channel];
 }
 
 int build_reply(const emu_controller *controller, int led, uint8_t *reply)
@@ -81,22 +99,10 @@ int build_reply(const emu_controller *controller, int led, uint8_t *reply)
 
 const char *keyword_name(uint16_t pattern)
 {
-	switch (pattern) {
-	case 0x0000:
-		return "off";
-	case 0xFFFF:
-		return "on";
-	case 0x00FF:
-		return "slow";
-	case 0x0F0F:
-		return "norm";
-	case 0x3333:
-		return "fast";
-	case 0x5555:
-		return "ultra";
-	default:
-		return "custom";
-	}
+	for (const value_keyword &keyword : value_keywords)
+		if (keyword.pattern == pattern)
+			return keyword.name;
+	return "custom";
 }
 
 void describe_led(const emu_controller *controller, int led, char *line, size_t size)
@@ -104,7 +110,10 @@ void describe_led(const emu_controller *controller, int led, char *line, size_t 
 	const uint16_t red = channel_value(controller, led, 0);
 	const uint16_t green = channel_value(controller, led, 1);
 	const uint16_t blue = channel_value(controller, led, 2);
-	snprintf(line, size, "LED %d: red %s 0x%04X, green %s 0x%04X, blue %s 0x%04X (sequence 0x%04X)", led,
-		 keyword_name(red), red, keyword_name(green), green, keyword_name(blue), blue,
-		 controller->sequence);
+	char origin[40] = "never written";
+	if (controller->written[led])
+		snprintf(origin, sizeof origin, "written with sequence 0x%04X",
+			 controller->written_with[led]);
+	snprintf(line, size, "LED %d: red %s 0x%04X, green %s 0x%04X, blue %s 0x%04X (%s)", led,
+		 keyword_name(red), red, keyword_name(green), green, keyword_name(blue), blue, origin);
 }

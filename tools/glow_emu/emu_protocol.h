@@ -3,22 +3,25 @@
 // decoding datagrams, the register state, and the replies.
 #pragma once
 
+#include "packet.h"
+
 #include <cstddef>
 #include <cstdint>
 
 inline constexpr int emu_led_count = 3;
-inline constexpr int emu_first_register = 4; // red of LED 0
 
 struct emu_controller {
-	uint16_t registers[emu_first_register + 3 * emu_led_count]; // 4..12 used
-	uint16_t sequence; // handed out in the next reply; a write must carry it
+	uint16_t registers[packet_first_register + packet_channels * emu_led_count]; // 4..12 used
+	uint16_t sequence;                    // handed out in the next reply; a write must carry it
+	uint16_t written_with[emu_led_count]; // the sequence of the write that set each LED
+	bool written[emu_led_count];          // whether any write has set it
 };
 
 struct emu_datagram {
 	bool is_sync; // sequence 0xFFFF: asks for the current sequence
 	uint16_t sequence;
 	int led;
-	uint16_t values[3]; // red, green, blue
+	uint16_t values[packet_channels]; // red, green, blue
 };
 
 // Decodes a received datagram. On a malformed one returns false with a
@@ -39,7 +42,7 @@ int build_reply(const emu_controller *controller, int led, uint8_t *reply);
 const char *keyword_name(uint16_t pattern);
 
 // One readable line (no newline) with the LED's index, each channel's
-// keyword and hex value, and the controller's sequence.
+// keyword and hex value, and the sequence of the write that set them.
 void describe_led(const emu_controller *controller, int led, char *line, size_t size);
 
 // The value of channel (0 red, 1 green, 2 blue) of led.

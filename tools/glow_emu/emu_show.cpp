@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "emu_show.h"
 
+#include "emu_clock.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -20,23 +22,6 @@ volatile sig_atomic_t resized = 0;
 static void note_resize(int /*signal*/)
 {
 	resized = 1;
-}
-
-long long now_ms()
-{
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-void format_now(char *text, size_t size)
-{
-	timespec now{};
-	clock_gettime(CLOCK_REALTIME, &now);
-	tm local{};
-	localtime_r(&now.tv_sec, &local);
-	snprintf(text, size, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-		 static_cast<int>(now.tv_nsec / 1000000));
 }
 
 bool pattern_lit(uint16_t pattern, long tick)
@@ -163,7 +148,8 @@ size_t render_frame(const emu_controller *controller, const emu_show *show, long
 		snprintf(line, sizeof line, "\033[%dF", show_frame_lines);
 		append(out, size, &used, line);
 	}
-	snprintf(line, sizeof line, "glow_emu on %s  sequence 0x%04X", show->endpoint, controller->sequence);
+	snprintf(line, sizeof line, "glow_emu on %s  next sequence 0x%04X", show->endpoint,
+		 controller->sequence);
 	append_line(out, size, &used, show, line);
 	snprintf(line, sizeof line, "last exchange %s",
 		 show->last_exchange[0] != '\0' ? show->last_exchange : "-");
@@ -185,7 +171,7 @@ static int terminal_columns()
 
 static long current_tick(const emu_show *show)
 {
-	return static_cast<long>((now_ms() - show->start_ms) / show->tick_ms);
+	return static_cast<long>((monotonic_ms() - show->start_ms) / show->tick_ms);
 }
 
 bool start_show(emu_show *show, const emu_controller *controller, const char *endpoint, long tick_ms)
@@ -203,7 +189,7 @@ bool start_show(emu_show *show, const emu_controller *controller, const char *en
 	show->showing = true;
 	show->endpoint = endpoint;
 	show->tick_ms = tick_ms;
-	show->start_ms = now_ms();
+	show->start_ms = monotonic_ms();
 	show->columns = terminal_columns();
 	fputs("\033[?25l", stdout); // hide the cursor while drawing
 	draw_show(show, controller);
@@ -255,8 +241,6 @@ void stop_show(emu_show *show, const emu_controller *controller)
 
 void show_exchange(emu_show *show, const char *kind, const char *peer)
 {
-	if (!show->showing)
-		return;
 	char now[32];
 	format_now(now, sizeof now);
 	snprintf(show->last_exchange, sizeof show->last_exchange, "%s %s from %s", now, kind, peer);

@@ -65,12 +65,8 @@ long long next_show_tick_ms(const emu_show *show);
 // Leaves the terminal as it was: last frame kept, colours reset, cursor back.
 void stop_show(emu_show *show, const emu_controller *controller);
 
-// What the frame reports: a datagram's kind and sender (nothing while the
-// view does not run), an applied write to led, a malformed or stale datagram.
+// What the frame reports: a datagram's kind and sender, an applied write to
+// led, a malformed or stale datagram.
 void show_exchange(emu_show *show, const char *kind, const char *peer);
 void show_write(emu_show *show, int led);
 void show_note(emu_show *show, const char *text);
-
-// The monotonic clock in ms, and the wall-clock time as HH:MM:SS.mmm.
-long long now_ms();
-void format_now(char *text, size_t size);
