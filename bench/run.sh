@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Benchmarks glow_ctl: whole-run time against glow_emu in network namespaces
-# beside /bin/true in the same harness, instructions per run (callgrind),
+# beside a no-op built and linked the same way, in the same harness, instructions per run (callgrind),
 # peak resident memory, stripped sizes for the host and armhf, and batches of
 # 1, 4 and 16 runs started at the same moment (time and writes applied), and
 # the static musl build of the same sources beside the dynamic one.
@@ -28,12 +28,13 @@ host_packages
 apt_install valgrind time binutils musl-tools
 build=$GLOW_BUILD/host
 build_programs "$build"
+cmake --build "$build" --target bench_noop >/dev/null
 ctl=$build/src/glow_ctl
 # The static musl build starts without the dynamic loader.
 musl_build=$GLOW_BUILD/host-musl
 cmake -S "$GLOW_ROOT" -B "$musl_build" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/x86_64-linux-musl.cmake" \
 	-DGLOW_TESTS=OFF >/dev/null
-cmake --build "$musl_build" --target glow_ctl >/dev/null
+cmake --build "$musl_build" --target glow_ctl bench_noop >/dev/null
 musl_ctl=$musl_build/src/glow_ctl
 args=(-l 1 -r fast -g on -b ultra)
 
@@ -47,7 +48,9 @@ field() {
 	python3 -c "import json,sys; v = json.load(sys.stdin)['$1']; print(f'{v:.3f}' if isinstance(v, float) else v)"
 }
 timed=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" "$ctl" "${args[@]}")
-baseline=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" /bin/true)
+# Each build's baseline is its own no-op: it starts as that build does (the
+# dynamic loader, or none), so the difference is glow_ctl's own work.
+baseline=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" "$build/bench/bench_noop")
 # callgrind_count PROGRAM : instructions of one whole run, start-up included.
 callgrind_count() {
 	in_device valgrind --tool=callgrind --callgrind-out-file=/dev/null "$1" "${args[@]}" 2>&1 |
@@ -56,17 +59,12 @@ callgrind_count() {
 instructions=$(callgrind_count "$ctl")
 musl_timed=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" "$musl_ctl" "${args[@]}")
 musl_instructions=$(callgrind_count "$musl_ctl")
+musl_baseline=$(in_device python3 "$GLOW_ROOT/bench/measure.py" "$runs" "$musl_build/bench/bench_noop")
 peak_kib=$(in_device /usr/bin/time -f %M "$ctl" "${args[@]}" 2>&1)
 
-stripped() {
-	[ -f "$1" ] || { echo "-"; return; }
-	local copy
-	copy=$(mktemp)
-	"$2" -o "$copy" "$1" && stat -c %s "$copy"
-	rm -f "$copy"
-}
-host_size=$(stripped "$ctl" strip)
-armhf_size=$(stripped "$GLOW_BUILD/armhf/src/glow_ctl" arm-linux-gnueabihf-strip)
+host_size=$(stripped_size "$ctl")
+armhf_size=-
+[ -f "$GLOW_BUILD/armhf/src/glow_ctl" ] && armhf_size=$(stripped_size "$GLOW_BUILD/armhf/src/glow_ctl")
 
 median=$(field median <<<"$timed")
 own_ms=$(python3 -c "print(f'{$median - $(field median <<<"$baseline"):.3f}')")
@@ -83,18 +81,18 @@ for n in 1 4 16; do
 	batch_rows+=("| $(date -u +%Y-%m-%d) | $machine | $n | $batch_rounds | $(field median <<<"$batch") ($(field max <<<"$batch")) | $(field applied <<<"$batch") of $(field sent <<<"$batch") | $(field printed <<<"$batch") |")
 done
 
-# build_row NAME TIMES INSTRUCTIONS : one build's row; own cost is the run
-# less /bin/true's.
+# build_row NAME TIMES INSTRUCTIONS BASELINE : one build's row; own cost is
+# the run less that build's no-op.
 build_row() {
 	local run_ms
 	run_ms=$(field median <<<"$2")
-	echo "| $(date -u +%Y-%m-%d) | $machine | $1 | $3 | $run_ms | $(python3 -c "print(f'{$run_ms - $(field median <<<"$baseline"):.3f}')") |"
+	echo "| $(date -u +%Y-%m-%d) | $machine | $1 | $3 | $run_ms | $(python3 -c "print(f'{$run_ms - $(field median <<<"$4"):.3f}')") |"
 }
-builds_rows=("$(build_row "dynamic, glibc" "$timed" "$instructions")"
-	"$(build_row "static, musl" "$musl_timed" "$musl_instructions")")
+builds_rows=("$(build_row "dynamic, glibc" "$timed" "$instructions" "$baseline")"
+	"$(build_row "static, musl" "$musl_timed" "$musl_instructions" "$musl_baseline")")
 
 cat <<TABLE
-| date | machine | runs | glow_ctl run, ms: median (p10–p90) | /bin/true, ms | own cost, ms | instructions | peak RSS, KiB | host stripped, B | armhf stripped, B |
+| date | machine | runs | glow_ctl run, ms: median (p10–p90) | no-op, ms | own cost, ms | instructions | peak RSS, KiB | host stripped, B | armhf stripped, B |
 |---|---|---|---|---|---|---|---|---|---|
 $row
 

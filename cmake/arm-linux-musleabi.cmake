@@ -1,23 +1,24 @@
 # SPDX-License-Identifier: MIT
 # One static glow_ctl for every 32-bit ARM Linux: ARMv5TE and later, soft
 # float, linked against musl, so it needs no C library on the board at all.
-# (The flags reach the link too, so the specs file is named once.)
+# (The flags reach the link too, so the musl-gcc profile is named once.)
 #   cmake -S . -B build/arm-static -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-musleabi.cmake
 # Debian's armel cross compiler with Debian's musl for armel (multiarch
-# musl-dev:armel), through the gcc specs file that musl ships. The specs
-# file leaves only musl's and gcc's own headers: no libstdc++, so only
-# glow_ctl, its man page and completion, and its system tests build here.
+# musl-dev:armel), through the musl-gcc profile that musl ships (the file
+# gcc's -specs= takes). The profile leaves only musl's and gcc's own
+# headers: no libstdc++, so only glow_ctl, its man page and completion, and
+# its system tests build here.
 # Programs built here run on this machine under qemu-user (QEMU_CPU picks
 # the processor).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
 set(GLOW_TARGET_TRIPLET arm-linux-gnueabi)
-set(GLOW_MUSL_SPECS /usr/lib/arm-linux-musleabi/musl-gcc.specs)
+set(GLOW_MUSL_PROFILE /usr/lib/arm-linux-musleabi/musl-gcc.specs)
 set(CMAKE_C_COMPILER ${GLOW_TARGET_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${GLOW_TARGET_TRIPLET}-g++)
-set(CMAKE_C_FLAGS_INIT "-specs=${GLOW_MUSL_SPECS} -march=armv5te -marm")
-set(CMAKE_CXX_FLAGS_INIT "-specs=${GLOW_MUSL_SPECS} -march=armv5te -marm")
+set(CMAKE_C_FLAGS_INIT "-specs=${GLOW_MUSL_PROFILE} -march=armv5te -marm")
+set(CMAKE_CXX_FLAGS_INIT "-specs=${GLOW_MUSL_PROFILE} -march=armv5te -marm")
 
 set(CMAKE_FIND_ROOT_PATH /usr/lib/arm-linux-musleabi /usr/include/arm-linux-musleabi)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -127,6 +127,16 @@ start_emulator() {
 	wait_listening "$scratch/emu.out"
 }
 
+# stripped_size BINARY : its size in bytes once stripped, by the binutils of
+# its architecture.
+stripped_size() {
+	local copy strip=strip
+	readelf -hW "$1" | grep -qE 'Machine: +ARM$' && strip=arm-linux-gnueabihf-strip
+	copy=$(mktemp)
+	"$strip" -o "$copy" "$1" && stat -c %s "$copy"
+	rm -f "$copy"
+}
+
 # protections BINARY : the hardening an unstripped binary carries, as words:
 # pie (a position-independent executable), ssp (main's frame guarded by the
 # stack protector), fortify (glibc's checked functions called), relro

@@ -1,27 +1,35 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Runs every test: installs what is missing, configures, builds, runs CTest.
+# The test command: installs what is missing, configures, builds, tests.
 #
-#   sudo scripts/test.sh          (root: the system tests build network namespaces)
+#   sudo scripts/test.sh              every stage, as CI runs it
+#   sudo scripts/test.sh STAGE...     those stages alone, e.g. "host" after a small change
+#   scripts/test.sh --list            the stages and what each checks
 #
-# Stages, each in its own build folder under build/:
-#   host          g++, warnings as errors: unit, system and package tests
-#   armhf         the device build (cross compiler), every test run under qemu-user;
-#                 size and library checks of the device binary
-#   armhf-static  the fully static device build: its system and package tests
-#   arm-static    the static musl build for every 32-bit ARM board (ARMv5TE on): its
-#                 size, its system tests under qemu-user as four processors, its tarball
-#   sanitize      clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole
-#                 suite; any report fails it
-#   release       scripts/release.sh --check: the release built twice, in two folders,
-#                 gives the same SHA256SUMS
-#   fuzz          the libFuzzer targets, ${GLOW_FUZZ_SECONDS:-20} s each from the committed seeds
-#   lint          clang-format and clang-tidy over every source file; the man page;
-#                 a short run of the benchmark script, so that it keeps working
-# Without root the system tests report themselves skipped (under CI=true
-# they fail instead).
+# Root is needed for the system tests (network namespaces); without it they
+# report themselves skipped, and under CI=true they fail instead. Each stage
+# builds in its own folder under build/ and ends with counted checks; the
+# last line adds them up as "N passed, N failed".
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
+
+# The stages, in the order a full run takes them: name, then what it checks.
+stages=(
+	"host        g++, warnings as errors: unit, system and package tests; the binary's hardening"
+	"armhf       the device build (cross compiler), every test under qemu-user; its size, libraries, hardening"
+	"armhf-static  the fully static glibc device build: its system and package tests"
+	"arm-static  the static musl file for every 32-bit ARM board: size, kind, hardening, system tests under four qemu CPUs, tarball"
+	"sanitize    clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole suite; any report fails it"
+	"release     scripts/release.sh --check: built twice in two folders, the same SHA256SUMS"
+	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
+	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion against the keyword table"
+	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
+)
+
+# Limits, each stated here alone.
+armhf_size_limit=16384       # the device's glow_ctl, stripped, in bytes
+arm_static_size_limit=40960  # the static file for every ARM board, stripped
+fuzz_seconds=${GLOW_FUZZ_SECONDS:-20}
 
 jobs=${GLOW_JOBS:-2}
 passed=0
@@ -49,6 +57,19 @@ run_ctest() {
 	[ "$status" -eq 0 ] || [ "$bad" -gt 0 ] || failed=$((failed + 1))
 }
 
+# check NAME COMMAND... : one pass/fail check outside CTest, counted alike.
+check() {
+	local name=$1
+	shift
+	if "$@"; then
+		echo "ok: $name"
+		passed=$((passed + 1))
+	else
+		echo "FAILED: $name"
+		failed=$((failed + 1))
+	fi
+}
+
 # configure_and_build DIR [CMAKE ARGS...]
 configure_and_build() {
 	local dir=$1
@@ -70,67 +91,59 @@ hardened() {
 }
 
 stage_host() {
-	say "host build (g++)"
 	configure_and_build "$GLOW_BUILD/host"
 	check "host binary hardened" hardened "$GLOW_BUILD/host/src/glow_ctl" pie ssp fortify relro now
 	run_ctest "$GLOW_BUILD/host"
 }
 
+# The cross builds' system tests run the host-built glow_emu and no_socket
+# (already there after the host stage).
+host_tools() {
+	cmake -S "$GLOW_ROOT" -B "$GLOW_BUILD/host" -DGLOW_WERROR=ON >/dev/null
+	cmake --build "$GLOW_BUILD/host" -j"$jobs" --target glow_emu no_socket >/dev/null ||
+		die "building the host tools failed"
+}
+
 armhf_configure_and_build() {
+	apt_install g++-arm-linux-gnueabihf qemu-user binutils
+	host_tools
 	configure_and_build "$1" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
 		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools" "${@:2}"
 }
 
-# stripped_size BINARY : its size in bytes once stripped.
-stripped_size() {
-	local copy
-	copy=$(mktemp)
-	arm-linux-gnueabihf-strip -o "$copy" "$1" 2>/dev/null || strip -o "$copy" "$1"
-	stat -c %s "$copy"
-	rm -f "$copy"
-}
-
-needed_libraries() {
-	readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ' | sed 's/ $//'
-}
-
-# The device binary must fit in 16 KiB stripped and need the C library alone.
+# The device binary fits its limit stripped and needs the C library alone.
 device_binary_fits() {
 	local size needed
 	size=$(stripped_size "$1")
-	needed=$(needed_libraries "$1")
-	echo "armhf glow_ctl: $size bytes stripped (limit 16384); NEEDED: $needed"
-	[ "$size" -le 16384 ] && [ "$needed" = "libc.so.6" ]
+	needed=$(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ' | sed 's/ $//')
+	echo "armhf glow_ctl: $size bytes stripped (limit $armhf_size_limit); NEEDED: $needed"
+	[ "$size" -le "$armhf_size_limit" ] && [ "$needed" = "libc.so.6" ]
 }
 
 stage_armhf() {
-	say "armhf build (cross compiler, tests under qemu-user)"
-	armhf_configure_and_build "$GLOW_BUILD/armhf"
-	check "armhf binary size and libraries" device_binary_fits "$GLOW_BUILD/armhf/src/glow_ctl"
-	check "armhf binary hardened" hardened "$GLOW_BUILD/armhf/src/glow_ctl" pie ssp fortify relro now
-	run_ctest "$GLOW_BUILD/armhf"
+	local dir=$GLOW_BUILD/armhf
+	armhf_configure_and_build "$dir"
+	check "armhf binary size and libraries" device_binary_fits "$dir/src/glow_ctl"
+	check "armhf binary hardened" hardened "$dir/src/glow_ctl" pie ssp fortify relro now
+	run_ctest "$dir"
 }
 
 stage_armhf_static() {
-	say "armhf static build"
-	armhf_configure_and_build "$GLOW_BUILD/armhf-static" -DGLOW_STATIC=ON
-	echo "armhf static glow_ctl: $(stripped_size "$GLOW_BUILD/armhf-static/src/glow_ctl") bytes stripped"
-	check "armhf static binary hardened" hardened "$GLOW_BUILD/armhf-static/src/glow_ctl" ssp fortify relro
-	run_ctest "$GLOW_BUILD/armhf-static" -L 'system|package'
+	local dir=$GLOW_BUILD/armhf-static
+	armhf_configure_and_build "$dir" -DGLOW_STATIC=ON
+	echo "armhf static glow_ctl: $(stripped_size "$dir/src/glow_ctl") bytes stripped"
+	check "armhf static binary hardened" hardened "$dir/src/glow_ctl" ssp fortify relro
+	run_ctest "$dir" -L 'system|package'
 }
 
-# The one file for every board: static, ARMv5TE, at most 40 KiB stripped.
+# The one file for every board: static, ARMv5TE, within its limit stripped.
 arm_static_binary_fits() {
-	local copy size arch
-	copy=$(mktemp)
-	arm-linux-gnueabi-strip -o "$copy" "$1"
-	size=$(stat -c %s "$copy")
-	arch=$(readelf -A "$copy" | sed -n 's/.*Tag_CPU_arch: //p')
-	echo "arm static glow_ctl: $size bytes stripped (limit 40960); CPU arch $arch"
-	readelf -d "$copy" | grep -q 'no dynamic section' && [ "$size" -le 40960 ] && [ "$arch" = v5TE ]
-	local status=$?
-	rm -f "$copy"
-	return $status
+	local size arch
+	size=$(stripped_size "$1")
+	arch=$(readelf -A "$1" | sed -n 's/.*Tag_CPU_arch: //p')
+	echo "arm static glow_ctl: $size bytes stripped (limit $arm_static_size_limit); CPU arch $arch"
+	readelf -d "$1" | grep -q 'no dynamic section' && [ "$size" -le "$arm_static_size_limit" ] &&
+		[ "$arch" = v5TE ]
 }
 
 # The tarball holds the program, its man page, completion, licence and
@@ -152,9 +165,10 @@ arm_static_tarball_holds_the_program() {
 }
 
 stage_arm_static() {
-	say "static musl build for every 32-bit ARM board (tests under qemu-user, four processors)"
 	arm_static_packages
+	apt_install qemu-user g++-arm-linux-gnueabihf
 	local dir=$GLOW_BUILD/arm-static cpu
+	host_tools
 	configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-musleabi.cmake" \
 		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools"
 	check "arm static binary size and kind" arm_static_binary_fits "$dir/src/glow_ctl"
@@ -168,17 +182,70 @@ stage_arm_static() {
 	check "arm static tarball" arm_static_tarball_holds_the_program "$dir"
 }
 
-# check NAME COMMAND... : one pass/fail check outside CTest, counted alike.
-check() {
-	local name=$1
-	shift
-	if "$@"; then
-		echo "ok: $name"
-		passed=$((passed + 1))
-	else
-		echo "FAILED: $name"
-		failed=$((failed + 1))
+# clang_runtime_package : the sanitizer and fuzzer runtime of the installed
+# clang (libclang-rt-14-dev for clang 14).
+clang_runtime_package() {
+	local major
+	major=$(clang -dumpversion | cut -d. -f1)
+	[ -n "$major" ] || die "cannot tell the version of clang"
+	echo "libclang-rt-$major-dev"
+}
+
+clang_packages() {
+	apt_install clang
+	apt_install "$(clang_runtime_package)"
+}
+
+stage_sanitize() {
+	clang_packages
+	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/sanitize" -DGLOW_SANITIZE=ON \
+		-DCMAKE_BUILD_TYPE=Debug
+	ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		run_ctest "$GLOW_BUILD/sanitize"
+}
+
+release_is_reproducible() {
+	local dist status=0
+	dist=$(mktemp -d)
+	"$GLOW_ROOT/scripts/release.sh" --check --dist "$dist" | tail -n 5 || status=$?
+	rm -rf "$dist"
+	return $status
+}
+
+stage_release() {
+	check "release reproducible" release_is_reproducible
+}
+
+# fuzz_one TARGET : runs one fuzz target from a copy of its seeds.
+fuzz_one() {
+	local target=$1 work
+	work=$(mktemp -d)
+	mkdir "$work/corpus"
+	local status=0
+	(cd "$work" && "$GLOW_BUILD/fuzz/fuzz/fuzz_$target" -max_total_time="$fuzz_seconds" \
+		-close_fd_mask=2 -print_final_stats=1 corpus "$GLOW_ROOT/fuzz/corpus/$target" \
+		>"$work/log" 2>&1) || status=$?
+	local done_line runs
+	done_line=$(grep -E '^#[0-9]+.*DONE' "$work/log" | tail -n 1 || true)
+	runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+	echo "fuzz_$target: ${runs:-0} runs in $fuzz_seconds s; ${done_line#*DONE }"
+	if [ "$status" -ne 0 ] || ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
+		tail -n 40 "$work/log"
+		cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$GLOW_BUILD/fuzz/" 2>/dev/null || true
+		rm -rf "$work"
+		return 1
 	fi
+	rm -rf "$work"
+}
+
+stage_fuzz() {
+	clang_packages
+	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/fuzz" -DGLOW_FUZZ=ON -DGLOW_TESTS=OFF \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo
+	local target
+	for target in command_line reply emu_decode; do
+		check "fuzz_$target" fuzz_one "$target"
+	done
 }
 
 sources() {
@@ -195,59 +262,6 @@ clang_tidy_clean() {
 		{ ! grep -E '(warning|error):'; })
 }
 
-stage_sanitize() {
-	say "sanitizer build (clang, ASan + UBSan)"
-	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/sanitize" -DGLOW_SANITIZE=ON \
-		-DCMAKE_BUILD_TYPE=Debug
-	ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		run_ctest "$GLOW_BUILD/sanitize"
-}
-
-# fuzz_one TARGET SECONDS : runs one fuzz target from a copy of its seeds.
-fuzz_one() {
-	local target=$1 seconds=$2 work
-	work=$(mktemp -d)
-	mkdir "$work/corpus"
-	local status=0
-	(cd "$work" && "$GLOW_BUILD/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=1400 \
-		-close_fd_mask=2 -print_final_stats=1 corpus "$GLOW_ROOT/fuzz/corpus/$target" \
-		>"$work/log" 2>&1) || status=$?
-	local done_line runs
-	done_line=$(grep -E '^#[0-9]+.*DONE' "$work/log" | tail -n 1 || true)
-	runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
-	echo "fuzz_$target: ${runs:-0} runs in $seconds s; ${done_line#*DONE }"
-	if [ "$status" -ne 0 ] || ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
-		tail -n 40 "$work/log"
-		cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$GLOW_BUILD/fuzz/" 2>/dev/null || true
-		rm -rf "$work"
-		return 1
-	fi
-	rm -rf "$work"
-}
-
-release_is_reproducible() {
-	local dist status=0
-	dist=$(mktemp -d)
-	"$GLOW_ROOT/scripts/release.sh" --check --dist "$dist" | tail -n 5 || status=$?
-	rm -rf "$dist"
-	return $status
-}
-
-stage_release() {
-	say "release: built twice from the last commit, compared"
-	check "release reproducible" release_is_reproducible
-}
-
-stage_fuzz() {
-	say "fuzzing (libFuzzer, ${GLOW_FUZZ_SECONDS:-20} s a target)"
-	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/fuzz" -DGLOW_FUZZ=ON -DGLOW_TESTS=OFF \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo
-	local target
-	for target in command_line reply emu_decode; do
-		check "fuzz_$target" fuzz_one "$target" "${GLOW_FUZZ_SECONDS:-20}"
-	done
-}
-
 # Every file of the project's own carries its licence's SPDX line.
 spdx_everywhere() {
 	local missing
@@ -262,39 +276,74 @@ man_page_clean() {
 	[ -z "$warnings" ] || { echo "$warnings"; return 1; }
 }
 
+# The completion and the man page are written by hand: the completion offers
+# exactly the keywords of the table the program reads, and the man page's
+# table gives each its pattern.
+keywords_in_step() {
+	local entries names completion name pattern
+	entries=$(grep -oE '\{"[a-z]+", 0x[0-9A-F]{4}\}' "$GLOW_ROOT/src/frontend/value_keywords.h" |
+		sed -E 's/\{"([a-z]+)", (0x[0-9A-F]{4})\}/\1 \2/')
+	names=$(cut -d' ' -f1 <<<"$entries" | sort | tr '\n' ' ')
+	completion=$(sed -n "s/^[[:space:]]*local keywords='\(.*\)'$/\1/p" "$GLOW_ROOT/completion/glow_ctl" |
+		tr ' ' '\n' | sort | tr '\n' ' ')
+	echo "keywords: $names; completion: $completion"
+	[ -n "$entries" ] && [ "$names" = "$completion" ] || return 1
+	while read -r name pattern; do
+		grep -qP "^$name( \\(any other\\))?\t$pattern\t" "$GLOW_ROOT/docs/glow_ctl.1" ||
+			{ echo "the man page's table lacks $name $pattern"; return 1; }
+	done <<<"$entries"
+}
+
 stage_lint() {
-	say "lint: clang-format, clang-tidy, man page"
+	apt_install clang-format clang-tidy man-db
+	[ -f "$GLOW_BUILD/host/compile_commands.json" ] || configure_and_build "$GLOW_BUILD/host"
 	check clang-format clang_format_clean
 	check clang-tidy clang_tidy_clean
 	check "man page renders cleanly" man_page_clean
 	check "SPDX line in every source file" spdx_everywhere
+	check "completion and man page offer the keyword table" keywords_in_step
+}
+
+stage_bench() {
 	if [ "$(id -u)" -eq 0 ]; then
 		check "benchmark script runs" "$GLOW_ROOT/bench/run.sh" --runs 5
+	else
+		echo "the benchmark needs root; not run"
 	fi
 }
 
-# clang_runtime_package : the sanitizer and fuzzer runtime of the installed
-# clang (libclang-rt-14-dev for clang 14).
-clang_runtime_package() {
-	local major
-	major=$(clang -dumpversion | cut -d. -f1)
-	[ -n "$major" ] || die "cannot tell the version of clang"
-	echo "libclang-rt-$major-dev"
+stage_names() {
+	local stage
+	for stage in "${stages[@]}"; do echo "${stage%% *}"; done
 }
 
-host_packages
-apt_install clang-format clang-tidy man-db g++-arm-linux-gnueabihf qemu-user binutils \
-	clang valgrind tmux lintian
-apt_install "$(clang_runtime_package)"
-stage_host
-stage_armhf
-stage_armhf_static
-stage_arm_static
-stage_sanitize
-stage_release
-stage_fuzz
-stage_lint
+# describe NAME : the stage's line of the list.
+describe() {
+	local stage
+	for stage in "${stages[@]}"; do
+		[ "${stage%% *}" = "$1" ] || continue
+		local what=${stage#* }
+		printf '%-13s %s\n' "$1" "${what#"${what%%[! ]*}"}"
+	done
+}
 
-say "all stages done in $((SECONDS - started)) s"
+if [ "${1:-}" = "--list" ]; then
+	for name in $(stage_names); do describe "$name"; done
+	exit 0
+fi
+selected=("$@")
+[ ${#selected[@]} -gt 0 ] || mapfile -t selected < <(stage_names)
+for name in "${selected[@]}"; do
+	stage_names | grep -qx -- "$name" || die "no stage '$name'; scripts/test.sh --list shows them"
+done
+
+host_packages
+apt_install tmux valgrind lintian
+for name in "${selected[@]}"; do
+	say "$(describe "$name")"
+	"stage_${name//-/_}"
+done
+
+say "stages done in $((SECONDS - started)) s: ${selected[*]}"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -11,7 +11,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import CONTROLLER, CTL, OWN, PORT, RUNNER, SystemTest, Testbed, hex_of, packet, sibling  # noqa: E402
 
-START_TOGETHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "start_together.py")
+# Shared with the benchmark.
+START_TOGETHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "start_together.py")
 KEYWORDS = (("off", 0x0000), ("on", 0xFFFF), ("slow", 0x00FF), ("norm", 0x0F0F),
             ("fast", 0x3333), ("ultra", 0x5555))
 

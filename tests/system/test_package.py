@@ -15,6 +15,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import SystemTest, Testbed, packet  # noqa: E402
+from test_show import Terminal  # noqa: E402
 
 PACKAGE = os.environ.get("GLOW_PACKAGE", "")
 ARCHITECTURE = os.environ.get("GLOW_DEB_ARCHITECTURE", "")
@@ -91,16 +92,27 @@ class Package(SystemTest):
         self.assertQuietSuccess(result)
         self.assertDatagrams(datagrams, [packet(0xFFFF, 1), packet(0x2468, 1, green=0x5555)])
 
-    def test_bash_completion_offers_options_and_keywords(self):
+    @unittest.skipUnless(shutil.which("tmux"), "tmux is not installed")
+    def test_bash_completion_as_typed_in_an_interactive_bash(self):
+        # Typed into a real bash, where readline splits words at "=" before
+        # the completion sees them; Tab twice lists what is ambiguous.
         completion = os.path.join(self.root, "usr/share/bash-completion/completions/glow_ctl")
-        script = ('source "$1"; COMP_WORDS=(glow_ctl "${@:2}"); COMP_CWORD=$(($# - 1)); '
-                  '_glow_ctl; echo "${COMPREPLY[*]}"')
-        cases = ((["-r", "f"], "fast"), (["--gr"], "--green"), (["--blue=u"], "--blue=ultra"),
-                 (["-b", ""], "off slow norm fast ultra on"), (["--l"], "--led"))
-        for words, expected in cases:
-            with self.subTest(words=words):
-                out = run("bash", "-c", script, "completion", completion, *words)
-                self.assertEqual(out.strip(), expected)
+        cases = (("glow_ctl --red=fa\t", "$ glow_ctl --red=fast"), ("glow_ctl --gr sl\t", "$ glow_ctl --gr slow"),
+                 ("glow_ctl -b U\t", "$ glow_ctl -b U"), ("glow_ctl -b u\t", "$ glow_ctl -b ultra"),
+                 ("glow_ctl --bl=no\t", "$ glow_ctl --bl=norm"), ("glow_ctl --l\t", "$ glow_ctl --led"),
+                 ("glow_ctl --le=\t\t", "0  1  2"), ("glow_ctl --red=\t\t", "fast   norm   off    on     slow   ultra"),
+                 ("glow_ctl --help x\t", "$ glow_ctl --help x"))
+        terminal = Terminal(["bash", "--norc", "--noprofile", "-i"], columns=100)
+        try:
+            terminal.run("send-keys", "-l", f"PS1='$ '; source {completion}; clear\n")
+            for typed, shown in cases:
+                with self.subTest(typed=typed):
+                    terminal.run("send-keys", "C-u", "C-l")
+                    terminal.wait_for_screen("$")
+                    terminal.run("send-keys", "-l", typed)
+                    terminal.wait_for(shown)
+        finally:
+            terminal.close()
 
 
 if __name__ == "__main__":

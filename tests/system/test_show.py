@@ -62,6 +62,14 @@ class Terminal:
                 raise AssertionError(f"the screen never showed {text!r}:\n{self.screen()}")
             time.sleep(0.05)
 
+    def wait_for_screen(self, text, timeout=10):
+        """Waits until the whole screen, trimmed, is text."""
+        deadline = time.monotonic() + timeout
+        while self.screen().strip() != text:
+            if time.monotonic() > deadline:
+                raise AssertionError(f"the screen is not {text!r}:\n{self.screen()}")
+            time.sleep(0.05)
+
     def resize(self, columns):
         """Changes the terminal's width, as dragging its window's edge does."""
         self.run("resize-window", "-x", str(columns), "-y", "16")
