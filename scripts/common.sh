@@ -131,7 +131,7 @@ start_emulator() {
 # its architecture.
 stripped_size() {
 	local copy strip=strip
-	readelf -hW "$1" | grep -qE 'Machine: +ARM$' && strip=arm-linux-gnueabihf-strip
+	readelf -hW "$1" | grep -E 'Machine: +ARM$' >/dev/null && strip=arm-linux-gnueabihf-strip
 	copy=$(mktemp)
 	"$strip" -o "$copy" "$1" && stat -c %s "$copy"
 	rm -f "$copy"
@@ -143,14 +143,16 @@ stripped_size() {
 # (read-only relocations) and now (immediate binding). Read from the
 # binary's own headers and code, so it holds for any architecture and for
 # static files alike; a static glibc brings __stack_chk_fail with it
-# anyway, so the stack protector is looked for in main's own code.
+# anyway, so the stack protector is looked for in main's own code. grep
+# reads every line (no -q): under pipefail, a reader that quits early would
+# fail the pipeline when the writer gets SIGPIPE.
 protections() {
 	local found=() objdump=objdump
-	readelf -hW "$1" | grep -qE 'Machine: +ARM$' && objdump=arm-linux-gnueabihf-objdump
-	readelf -hW "$1" | grep -qE 'Type: +DYN' && found+=(pie)
-	"$objdump" -d --disassemble=main "$1" | grep -q '<__stack_chk_fail' && found+=(ssp)
-	readelf -sW "$1" | grep -qE ' __[a-z_]+_chk(@|$)' && found+=(fortify)
-	readelf -lW "$1" | grep -q GNU_RELRO && found+=(relro)
-	readelf -dW "$1" 2>/dev/null | grep -qE 'BIND_NOW|Flags:.* NOW' && found+=(now)
+	readelf -hW "$1" | grep -E 'Machine: +ARM$' >/dev/null && objdump=arm-linux-gnueabihf-objdump
+	readelf -hW "$1" | grep -E 'Type: +DYN' >/dev/null && found+=(pie)
+	"$objdump" -d --disassemble=main "$1" | grep '<__stack_chk_fail' >/dev/null && found+=(ssp)
+	readelf -sW "$1" | grep -E ' __[a-z_]+_chk(@|$)' >/dev/null && found+=(fortify)
+	readelf -lW "$1" | grep GNU_RELRO >/dev/null && found+=(relro)
+	readelf -dW "$1" 2>/dev/null | grep -E 'BIND_NOW|Flags:.* NOW' >/dev/null && found+=(now)
 	echo "${found[*]}"
 }

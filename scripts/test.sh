@@ -28,7 +28,10 @@ stages=(
 
 # Limits, each stated here alone.
 armhf_size_limit=16384       # the device's glow_ctl, stripped, in bytes
-arm_static_size_limit=40960  # the static file for every ARM board, stripped
+# The static file for every ARM board, stripped. Its read-only relocations
+# end on a page boundary, so the file grows by whole pages of padding: 38 KiB
+# of program and C library take 38 or 42 KiB depending on where code ends.
+arm_static_size_limit=45056
 fuzz_seconds=${GLOW_FUZZ_SECONDS:-20}
 
 jobs=${GLOW_JOBS:-2}
@@ -111,13 +114,14 @@ armhf_configure_and_build() {
 		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools" "${@:2}"
 }
 
-# The device binary fits its limit stripped and needs the C library alone.
+# The device binary fits its limit stripped and needs the C library alone:
+# libc.so.6, and its loader, which on ARM holds the stack protector's guard.
 device_binary_fits() {
 	local size needed
 	size=$(stripped_size "$1")
-	needed=$(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ' | sed 's/ $//')
+	needed=$(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ' | sed 's/ $//')
 	echo "armhf glow_ctl: $size bytes stripped (limit $armhf_size_limit); NEEDED: $needed"
-	[ "$size" -le "$armhf_size_limit" ] && [ "$needed" = "libc.so.6" ]
+	[ "$size" -le "$armhf_size_limit" ] && [ "$needed" = "ld-linux-armhf.so.3 libc.so.6" ]
 }
 
 stage_armhf() {

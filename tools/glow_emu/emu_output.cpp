@@ -7,19 +7,18 @@ void start_output(emu_output *output, const emu_controller *controller, const ch
 		  bool quiet, long tick_ms)
 {
 	output->quiet = quiet;
-	if (show)
-		start_show(&output->show, controller, endpoint, tick_ms);
+	output->live = show && start_show(&output->show, controller, endpoint, tick_ms);
 }
 
 void output_exchange(emu_output *output, const char *kind, const char *peer)
 {
-	if (output->show.showing)
+	if (output->live)
 		show_exchange(&output->show, kind, peer);
 }
 
 void output_write(emu_output *output, const emu_controller *controller, int led)
 {
-	if (output->show.showing) {
+	if (output->live) {
 		show_write(&output->show, led);
 	} else if (!output->quiet) {
 		char line[160];
@@ -30,7 +29,7 @@ void output_write(emu_output *output, const emu_controller *controller, int led)
 
 void output_note(emu_output *output, const char *text)
 {
-	if (output->show.showing)
+	if (output->live)
 		show_note(&output->show, text);
 	else
 		printf("%s\n", text);
@@ -43,7 +42,7 @@ void refresh_output(emu_output *output, const emu_controller *controller)
 
 long long next_output_ms(const emu_output *output)
 {
-	return output->show.showing ? next_show_tick_ms(&output->show) : -1;
+	return output->live ? next_show_tick_ms(&output->show) : -1;
 }
 
 void stop_output(emu_output *output, const emu_controller *controller, long received)

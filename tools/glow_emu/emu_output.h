@@ -10,7 +10,8 @@
 
 struct emu_output {
 	bool quiet;    // no change lines (notes still print)
-	emu_show show; // the live view; its showing says whether it runs
+	bool live;     // the live view runs: events go there, not to plain lines
+	emu_show show; // the live view's own state, for emu_show alone
 };
 
 // Starts the live view when asked for and the terminal allows it.
