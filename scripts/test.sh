@@ -24,6 +24,7 @@ stages=(
 	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
 	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion against the keyword table"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
+	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
 )
 
 # Limits, each stated here alone.
@@ -314,6 +315,30 @@ stage_bench() {
 	else
 		echo "the benchmark needs root; not run"
 	fi
+}
+
+# The booted guest runs what a release of the last commit ships: the
+# packages' and the tarball's exact bytes.
+stage_arm_vm() {
+	apt_install qemu-system-arm
+	host_tools
+	local dir=$GLOW_BUILD/arm-vm host=$GLOW_BUILD/host cpu version
+	rm -rf "$dir/dist"
+	"$GLOW_ROOT/scripts/release.sh" --dist "$dir/dist" >/dev/null || die "release build for the ARM guest failed"
+	version=$(cache_value "$host" CMAKE_PROJECT_VERSION)
+	for cpu in cortex-a15 cortex-a7; do
+		check "booted ARM kernel, $cpu" env GLOW_ARM_VM_CPU="$cpu" \
+			GLOW_ARM_VM_CACHE="${XDG_CACHE_HOME:-$HOME/.cache}/glow_ctl/arm-vm" \
+			GLOW_ARM_VM_DEB="$dir/dist/glow-ctl_${version}_armhf.deb" \
+			GLOW_ARM_VM_TARBALL="$dir/dist/glow_ctl-$version-linux-arm-static.tar.gz" \
+			GLOW_EMU="$host/tools/glow_emu" GLOW_VERSION="$version" \
+			GLOW_INTERFACE="$(cache_value "$host" GLOW_INTERFACE)" GLOW_PORT="$(cache_value "$host" GLOW_PORT)" \
+			GLOW_OWN_ADDRESS="$(cache_value "$host" GLOW_OWN_ADDRESS)" \
+			GLOW_CONTROLLER_ADDRESS="$(cache_value "$host" GLOW_CONTROLLER_ADDRESS)" \
+			GLOW_REPLY_TIMEOUT_MS="$(cache_value "$host" GLOW_REPLY_TIMEOUT_MS)" \
+			GLOW_BIND_WAIT_MS="$(cache_value "$host" GLOW_BIND_WAIT_MS)" PYTHONDONTWRITEBYTECODE=1 \
+			python3 "$GLOW_ROOT/tests/system/test_booted.py"
+	done
 }
 
 stage_names() {

@@ -6,10 +6,13 @@
 # device's address; the controller end, ctl0, the controller's address(es).
 #
 #   scripts/testnet.sh create DEVICE_NS CONTROLLER_NS INTERFACE OWN CONTROLLER [ADDRESS...]
+#   scripts/testnet.sh tap CONTROLLER_NS TAP CONTROLLER [ADDRESS...]
 #   scripts/testnet.sh delete NS...
 #
-# OWN may be empty: the device end then has no address. Any namespace of
-# the same name is deleted first. Addresses get a /16. Needs root.
+# OWN may be empty: the device end then has no address. "tap" makes the
+# controller side alone, with a tap device for a virtual machine (the
+# device) to join. Any namespace of the same name is deleted first.
+# Addresses get a /16. Needs root.
 set -euo pipefail
 
 create() {
@@ -28,6 +31,18 @@ create() {
 	ip -n "$controller" link set ctl0 up
 }
 
+tap() {
+	local controller=$1 tap=$2 address
+	delete "$controller"
+	ip netns add "$controller"
+	ip -n "$controller" tuntap add dev "$tap" mode tap
+	for address in "${@:3}"; do
+		ip -n "$controller" addr add "$address/16" dev "$tap"
+	done
+	ip -n "$controller" link set lo up
+	ip -n "$controller" link set "$tap" up
+}
+
 delete() {
 	local ns
 	for ns in "$@"; do
@@ -37,10 +52,12 @@ delete() {
 
 case ${1:-} in
 create) [ $# -ge 6 ] && create "${@:2}" ;;
+tap) [ $# -ge 4 ] && tap "${@:2}" ;;
 delete) delete "${@:2}" ;;
 *) false ;;
 esac || {
 	echo "usage: testnet.sh create DEVICE_NS CONTROLLER_NS INTERFACE OWN CONTROLLER [ADDRESS...]" >&2
+	echo "       testnet.sh tap CONTROLLER_NS TAP CONTROLLER [ADDRESS...]" >&2
 	echo "       testnet.sh delete NS..." >&2
 	exit 2
 }

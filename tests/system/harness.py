@@ -220,6 +220,9 @@ class Testbed:
                         self.device_address or "", *self.controller_addresses], check=True,
                        capture_output=True)
 
+    def _delete_network(self):
+        subprocess.run([TESTNET, "delete", self.device, self.controller], check=False)
+
     def _destroy(self):
         for process in self.processes:
             if process.poll() is None:
@@ -228,7 +231,7 @@ class Testbed:
             if process.stdout:
                 process.stdout.close()
         self.processes = []
-        subprocess.run([TESTNET, "delete", self.device, self.controller], check=False)
+        self._delete_network()
         if self.scratch:
             subprocess.run(["rm", "-rf", self.scratch], check=False)
 

@@ -1,0 +1,154 @@
+# SPDX-License-Identifier: MIT
+"""The release binaries on a booted ARM Linux: Debian's armhf kernel under
+qemu-system-arm, its virtio card named as the device's interface, joined to
+a tap device in the controller's namespace, where glow_emu answers.
+
+The guest runs the system suite's own cases (the exchange and the command
+line modules, unchanged: their test bed is swapped for the guest), on the
+armhf package's glow_ctl and on the static tarball's, in one boot; then
+what only a booted system shows: every run ends within the reply bound plus
+0.5 s on the guest's clock, the interface taken down and up again in the
+guest, and runs started together in the guest.
+
+Run by scripts/test.sh (stage arm-vm), with GLOW_ARM_VM_DEB, _TARBALL, _CACHE
+and _CPU set, and the build's constants as for the system suite."""
+
+import importlib
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import arm_vm  # noqa: E402
+import harness  # noqa: E402
+
+REUSED = ("test_exchange", "test_command_line")
+REPLY_TIMEOUT_MS = int(os.environ.get("GLOW_REPLY_TIMEOUT_MS", "0"))
+TAP = "glwtap0"
+
+
+def guest_bed(guest, namespace):
+    """The system suite's test bed with the guest as the device side: the
+    controller side is the namespace holding the guest's tap device."""
+
+    class GuestBed(harness.Testbed):
+        # What the guest cannot stand in for is skipped, not faked.
+        def __init__(self, device_interface=harness.INTERFACE, device_address=harness.OWN,
+                     controller_addresses=()):
+            if (device_interface, device_address) != (harness.INTERFACE, harness.OWN):
+                raise unittest.SkipTest("the guest's interface and address are set at boot")
+            super().__init__(controller_addresses=controller_addresses)
+            self.device, self.controller, self.guest = None, namespace, guest
+
+        def _create(self):
+            for address in self.controller_addresses[1:]:
+                harness.ip("-n", namespace, "addr", "add", f"{address}/16", "dev", TAP)
+
+        def _delete_network(self):
+            for address in self.controller_addresses[1:]:
+                harness.ip("-n", namespace, "addr", "del", f"{address}/16", "dev", TAP, check=False)
+
+        def namespace(self, side):
+            if side != "controller":
+                raise unittest.SkipTest("no host programs run in the guest")
+            return namespace
+
+        def glow_ctl(self, *args, no_socket=False, program=None, wrapper=()):
+            if no_socket or wrapper:
+                raise unittest.SkipTest("no test helpers in the guest")
+            status, out, err, ms = guest.run(program or harness.CTL, *args)
+            # On the device, no run outlasts one wait for the reply by more
+            # than half a second (runs waiting for the port aside).
+            if ms > REPLY_TIMEOUT_MS + 500:
+                raise AssertionError(f"glow_ctl {' '.join(args)} took {ms} ms in the guest")
+            result = harness.Result(subprocess.CompletedProcess(args, status, out, err))
+            result.milliseconds = ms
+            return result
+
+    return GuestBed
+
+
+class Booted(harness.SystemTest):
+    """Cases only a booted system shows; Testbed is set to the guest's."""
+
+    Testbed = None
+
+    def test_interface_down_fails_each_send_and_up_again_applies_the_next_run(self):
+        faults = sys.modules["test_faults"]
+        with self.Testbed() as bed:
+            emu = bed.emulator(count=2)
+            bed.guest.command("ip", "link", "set", harness.INTERFACE, "down")
+            try:
+                down = bed.glow_ctl("-r", "on")
+            finally:  # the cases after this one need the link
+                bed.guest.command("ip", "link", "set", harness.INTERFACE, "up")
+            up = bed.glow_ctl("-l", "1", "-g", "fast")
+            datagrams = emu.finish()
+        self.assertEqual((down.status, down.stdout, down.stderr),
+                         (0, faults.UNREACHABLE + faults.TIMED_OUT + faults.UNREACHABLE, b""))
+        self.assertQuietSuccess(up)
+        self.assertDatagrams(datagrams, [harness.packet(0xFFFF, 1), harness.packet(1, 1, green=0x3333)])
+
+    def test_runs_started_together_take_turns_and_all_apply(self):
+        count = 5
+        with self.Testbed() as bed:
+            emu = bed.emulator(count=2 * count)
+            printed = bed.guest.together(count, harness.CTL, "-l", "2", "-b", "ultra")
+            datagrams = emu.finish()
+        self.assertEqual(printed, b"")
+        expected = []
+        for sequence in range(1, count + 1):
+            expected += [harness.packet(0xFFFF, 2), harness.packet(sequence, 2, blue=0x5555)]
+        self.assertDatagrams(datagrams, expected)
+
+
+def suite_for(binary, libc, guest, namespace):
+    """The reused modules and Booted, bound to one binary in the guest."""
+    os.environ.update(GLOW_CTL=binary, GLOW_LIBC=libc)
+    importlib.reload(harness)
+    bed = guest_bed(guest, namespace)
+    loader = unittest.TestLoader()
+    suite = unittest.TestSuite()
+    for name in (*REUSED, "test_faults"):
+        module = importlib.reload(importlib.import_module(name))
+        module.Testbed = bed
+        if name in REUSED:
+            suite.addTests(loader.loadTestsFromModule(module))
+    Booted.Testbed = bed
+    suite.addTests(loader.loadTestsFromTestCase(Booted))
+    return suite
+
+
+def main():
+    env = os.environ
+    cpu = env["GLOW_ARM_VM_CPU"]
+    tarball = env["GLOW_ARM_VM_TARBALL"]
+    static = "/opt/" + os.path.basename(tarball).removesuffix(".tar.gz") + "/bin/glow_ctl"
+    namespace = f"{harness.PREFIX}-{os.getpid()}-vm-ctl"
+    work = tempfile.mkdtemp(prefix="glow-arm-vm-")
+    guest = None
+    failed = 0
+    try:
+        kernel, initrd = arm_vm.build_image(arm_vm.fetch(env["GLOW_ARM_VM_CACHE"]), work, harness.OWN,
+                                            harness.INTERFACE, deb=env["GLOW_ARM_VM_DEB"], tarball=tarball)
+        subprocess.run([harness.TESTNET, "tap", namespace, TAP, harness.CONTROLLER], check=True)
+        guest = arm_vm.Guest(kernel, initrd, namespace, TAP, cpu)
+        print(f"{os.path.basename(kernel)} on {cpu}: init reached in {guest.boot_seconds():.1f} s", flush=True)
+        for binary, libc in (("/usr/bin/glow_ctl", "glibc"), (static, "musl")):
+            print(f"== {binary} ({libc})", flush=True)
+            result = unittest.TextTestRunner(verbosity=2).run(suite_for(binary, libc, guest, namespace))
+            failed += len(result.failures) + len(result.errors)
+    finally:
+        if guest:
+            guest.stop()
+        subprocess.run([harness.TESTNET, "delete", namespace], check=False)
+        subprocess.run(["rm", "-rf", work], check=False)
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,308 @@
+# SPDX-License-Identifier: MIT
+"""A booted ARM Linux for glow_ctl: Debian's own armhf kernel under
+qemu-system-arm (-M virt), with an initramfs made from Debian packages alone
+(busybox-static as init and shell, the kernel's virtio network modules, the
+armhf C library and loader where a Debian armhf root has them) and the
+glow_ctl binaries given. Its one network card is renamed to the build's
+interface and carries the device's address; qemu joins it to a tap device in
+a network namespace of the caller's, where the controller is.
+
+The packages come through a private apt configuration for armhf (the host's
+own sources; no foreign architecture is added to the host) and are kept in
+a cache folder between runs.
+
+The console is the guest's serial port: commands go in as shell lines, and
+every answer the host waits for starts with "@@", which the echo of the
+command itself never shows (the command writes it with printf).
+
+    python3 arm_vm.py demo CACHE NAMESPACE TAP OWN INTERFACE CPU DEB -- GLOW_CTL_ARGS...
+"""
+
+import base64
+import glob
+import gzip
+import os
+import shlex
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+# The kernel's modules that bring up a virtio network card, in load order.
+MODULES = ("kernel/drivers/virtio/virtio_mmio.ko", "kernel/net/core/failover.ko",
+           "kernel/drivers/net/net_failover.ko", "kernel/drivers/net/virtio_net.ko")
+BOOT_LIMIT_S = 120  # under TCG the guest reaches init in a few seconds
+
+INIT = """#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+for module in {modules}; do insmod "/modules/$module" || printf '@@%s\\n' "insmod $module failed"; done
+ip link set eth0 name {interface}
+ip addr add {own}/16 dev {interface}
+ip link set lo up
+ip link set {interface} up
+printf '@@%s\\n' ready
+exec sh
+"""
+
+# glow_case ID COMMAND... : runs COMMAND, then prints one line for the host:
+# @@ID, the exit status, standard output and error in base64, and the run's
+# time in ms on the guest's own clock (its uptime, in hundredths).
+CASE = """#!/bin/sh
+id=$1
+shift
+read -r started _ </proc/uptime
+"$@" >/tmp/out 2>/tmp/err
+status=$?
+read -r ended _ </proc/uptime
+printf '@@%s %s %s %s %s\\n' "$id" "$status" "=$(base64 -w0 /tmp/out)" "=$(base64 -w0 /tmp/err)" \\
+	"$(awk "BEGIN { print int(($ended - $started) * 1000) }")"
+"""
+
+# glow_together ID N COMMAND... : starts N runs of COMMAND at once, waits for
+# them all, prints @@ID and everything they printed, in base64.
+TOGETHER = """#!/bin/sh
+id=$1
+count=$2
+shift 2
+rm -f /tmp/together.*
+i=0
+while [ "$i" -lt "$count" ]; do
+	"$@" >"/tmp/together.$i" 2>&1 &
+	i=$((i + 1))
+done
+wait
+printf '@@%s %s\\n' "$id" "=$(cat /tmp/together.* | base64 -w0)"
+"""
+
+
+def apt_config(cache):
+    """A private apt configuration for armhf packages, from the host's sources."""
+    for folder in ("state/lists/partial", "archives/partial", "sources"):
+        os.makedirs(os.path.join(cache, folder), exist_ok=True)
+    for source in glob.glob("/etc/apt/sources.list.d/*.sources") + glob.glob("/etc/apt/sources.list"):
+        if os.path.isfile(source) and "debian" in open(source, encoding="utf-8").read():
+            shutil.copy(source, os.path.join(cache, "sources", os.path.basename(source).replace(
+                "sources.list", "main.list")))
+    path = os.path.join(cache, "apt.conf")
+    with open(path, "w", encoding="utf-8") as conf:
+        conf.write(f'APT::Architecture "armhf";\nAPT::Architectures {{ "armhf"; }};\n'
+                   f'Dir::State "{cache}/state";\nDir::State::status "/dev/null";\n'
+                   f'Dir::Cache "{cache}";\nDir::Etc::SourceList "/dev/null";\n'
+                   f'Dir::Etc::SourceParts "{cache}/sources";\nDir::Etc::Preferences "/dev/null";\n'
+                   f'Dir::Etc::PreferencesParts "/dev/null";\n')
+    return {**os.environ, "APT_CONFIG": path}
+
+
+def fetch(cache):
+    """The kernel, busybox and C library packages, downloaded once into cache.
+    Returns {name: path of the .deb}."""
+    cache = os.path.abspath(cache)
+    debs = os.path.join(cache, "debs")
+    os.makedirs(debs, exist_ok=True)
+    wanted = {"kernel": "linux-image-*-armmp_*_armhf.deb", "busybox": "busybox-static_*_armhf.deb",
+              "libc": "libc6_*_armhf.deb"}
+    found = {name: sorted(glob.glob(os.path.join(debs, pattern))) for name, pattern in wanted.items()}
+    if all(found.values()):
+        return {name: paths[-1] for name, paths in found.items()}
+    env = apt_config(cache)
+    # An index of one suite (security, say) may fail to download now and
+    # then; what matters is that the packages are found.
+    subprocess.run(["apt-get", "update", "-q"], env=env, capture_output=True, check=False)
+    depends = subprocess.run(["apt-cache", "depends", "linux-image-armmp"], env=env, capture_output=True,
+                             text=True, check=True).stdout
+    kernel = next(word for word in depends.split() if word.startswith("linux-image-") and
+                  word.endswith("-armmp") and word != "linux-image-armmp")
+    subprocess.run(["apt-get", "download", "-q", kernel, "busybox-static", "libc6"], env=env, cwd=debs,
+                   capture_output=True, check=True)
+    return fetch(cache)
+
+
+def unpack(deb, root, *members):
+    """Unpacks a package into root: all of it, or the members (wildcards) given."""
+    if not members:
+        subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
+        return
+    os.makedirs(root, exist_ok=True)
+    contents = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
+    subprocess.run(["tar", "-x", "--wildcards", "-C", root, *members], stdin=contents.stdout, check=True)
+    contents.stdout.close()
+    if contents.wait() != 0:
+        raise RuntimeError(f"cannot read {deb}")
+
+
+def write_cpio(root, out):
+    """root as a gzipped newc cpio archive, owned by root, time 0."""
+    entries = []
+    for folder, dirs, files in os.walk(root):
+        dirs.sort()
+        for name in [*dirs, *sorted(files)]:
+            entries.append(os.path.join(folder, name))
+    with gzip.open(out, "wb", compresslevel=1) as archive:
+        for number, path in enumerate(entries, start=1):
+            info = os.lstat(path)
+            name = os.path.relpath(path, root).encode() + b"\0"
+            if stat.S_ISLNK(info.st_mode):
+                data = os.readlink(path).encode()
+            elif stat.S_ISREG(info.st_mode):
+                with open(path, "rb") as member:
+                    data = member.read()
+            else:
+                data = b""
+            fields = (number, info.st_mode, 0, 0, 1, 0, len(data), 0, 0, 0, 0, len(name), 0)
+            archive.write(b"070701" + b"".join(b"%08X" % field for field in fields) + name)
+            archive.write(b"\0" * (-(110 + len(name)) % 4) + data + b"\0" * (-len(data) % 4))
+        trailer = b"TRAILER!!!\0"
+        archive.write(b"070701" + b"".join(b"%08X" % f for f in (0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0,
+                                                                  len(trailer), 0)) + trailer)
+        archive.write(b"\0" * (-(110 + len(trailer)) % 4))
+
+
+def build_image(packages, work, own, interface, deb=None, tarball=None):
+    """Writes work/initrd.gz and returns (kernel, initrd). The guest has the
+    package's glow_ctl at /usr/bin/glow_ctl (unpacked from the .deb, beside
+    Debian's armhf C library) and the tarball's under /opt."""
+    root = os.path.join(work, "root")
+    shutil.rmtree(root, ignore_errors=True)
+    kernel_tree = os.path.join(work, "kernel")
+    if not os.path.isdir(kernel_tree):
+        unpack(packages["kernel"], kernel_tree, "./boot/vmlinuz-*",
+               *(f"./lib/modules/*/{module}" for module in MODULES))
+    for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "opt"):
+        os.makedirs(os.path.join(root, folder), exist_ok=True)
+    unpack(packages["busybox"], root, "./bin/busybox")
+    unpack(packages["libc"], root)
+    shutil.rmtree(os.path.join(root, "usr", "share"), ignore_errors=True)  # documents and locales
+    module_dir = glob.glob(os.path.join(kernel_tree, "lib", "modules", "*"))[0]
+    for module in MODULES:
+        shutil.copy(os.path.join(module_dir, module), os.path.join(root, "modules"))
+    if deb:
+        unpack(deb, root)
+    if tarball:
+        subprocess.run(["tar", "-xzf", tarball, "-C", os.path.join(root, "opt")], check=True)
+    scripts = {"init": INIT.format(modules=" ".join(os.path.basename(m) for m in MODULES),
+                                   interface=interface, own=own),
+               "bin/glow_case": CASE, "bin/glow_together": TOGETHER}
+    for name, text in scripts.items():
+        path = os.path.join(root, name)
+        with open(path, "w", encoding="utf-8") as script:
+            script.write(text)
+        os.chmod(path, 0o755)
+    initrd = os.path.join(work, "initrd.gz")
+    write_cpio(root, initrd)
+    return glob.glob(os.path.join(kernel_tree, "boot", "vmlinuz-*"))[0], initrd
+
+
+class Guest:
+    """qemu-system-arm in a network namespace, its card on a tap device
+    there, driven over its serial console. Ends its qemu by PID."""
+
+    def __init__(self, kernel, initrd, namespace, tap, cpu="cortex-a15"):
+        self.output = b""
+        self.lock = threading.Lock()
+        self.started = time.monotonic()
+        argv = ["ip", "netns", "exec", namespace, "qemu-system-arm", "-M", "virt", "-cpu", cpu, "-m", "256",
+                "-display", "none", "-monitor", "none", "-serial", "stdio", "-no-reboot",
+                "-kernel", kernel, "-initrd", initrd, "-append", "console=ttyAMA0 quiet loglevel=1 panic=-1",
+                "-netdev", f"tap,id=net0,ifname={tap},script=no,downscript=no",
+                "-device", "virtio-net-device,netdev=net0"]
+        self.process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT)
+        threading.Thread(target=self._read, daemon=True).start()
+        self.counter = 0
+
+    def _read(self):
+        while True:
+            chunk = os.read(self.process.stdout.fileno(), 4096)
+            if not chunk:
+                return
+            with self.lock:
+                self.output += chunk
+
+    def wait_for(self, marker, timeout):
+        """The rest of the first console line starting with @@marker."""
+        needle = b"@@" + marker.encode()
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with self.lock:
+                at = self.output.find(needle)
+                end = self.output.find(b"\n", at)
+                if at >= 0 and end >= 0:
+                    line = self.output[at + len(needle):end].strip()
+                    self.output = self.output[end + 1:]
+                    return line.decode()
+            if self.process.poll() is not None:
+                break
+            time.sleep(0.005)
+        raise AssertionError(f"the guest never said {needle!r}; its console:\n{self.console()}")
+
+    def console(self):
+        with self.lock:
+            return self.output.decode(errors="replace")[-3000:]
+
+    def boot_seconds(self):
+        """Waits for init to report the network up; the time since qemu started."""
+        self.wait_for("ready", BOOT_LIMIT_S)
+        return time.monotonic() - self.started
+
+    def send(self, line):
+        self.process.stdin.write(line.encode() + b"\n")
+        self.process.stdin.flush()
+
+    def command(self, *argv, timeout=60):
+        """Runs a shell command in the guest and waits for it to end."""
+        self.counter += 1
+        marker = f"done{self.counter}"
+        self.send(f"{shlex.join(argv)}; printf '@@%s\\n' {marker}")
+        self.wait_for(marker, timeout)
+
+    def run(self, *argv, timeout=60):
+        """Runs argv in the guest: (status, stdout, stderr, milliseconds)."""
+        self.counter += 1
+        marker = f"case{self.counter}"
+        self.send(shlex.join(["glow_case", marker, *argv]))
+        status, out, err, ms = self.wait_for(marker, timeout).split()
+        return int(status), base64.b64decode(out[1:]), base64.b64decode(err[1:]), int(ms)
+
+    def together(self, count, *argv, timeout=60):
+        """Starts count runs of argv at once; what they printed, together."""
+        self.counter += 1
+        marker = f"together{self.counter}"
+        self.send(shlex.join(["glow_together", marker, str(count), *argv]))
+        return base64.b64decode(self.wait_for(marker, timeout)[1:])
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+
+def demo(cache, namespace, tap, own, interface, cpu, deb, args):
+    """Boots the guest and runs the package's glow_ctl there once with args;
+    prints what it printed and its exit status."""
+    work = tempfile.mkdtemp(prefix="glow-arm-vm-")
+    guest = None
+    try:
+        kernel, initrd = build_image(fetch(cache), work, own, interface, deb=deb)
+        guest = Guest(kernel, initrd, namespace, tap, cpu)
+        print(f"ARM guest booted in {guest.boot_seconds():.1f} s ({cpu}, {os.path.basename(kernel)})",
+              flush=True)
+        status, out, err, ms = guest.run("/usr/bin/glow_ctl", *args)
+        sys.stdout.write((out + err).decode(errors="replace"))
+        print(f"(glow_ctl {' '.join(args)} ended in the guest with exit status {status}, {ms} ms)")
+        return 0
+    finally:
+        if guest:
+            guest.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 10 or sys.argv[1] != "demo" or sys.argv[9:10] != ["--"]:
+        sys.exit(__doc__.rsplit("\n\n", 1)[-1])
+    sys.exit(demo(*sys.argv[2:9], sys.argv[10:]))
