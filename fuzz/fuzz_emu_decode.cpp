@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	char line[160];
 	char written[40];
 	describe_led(&controller, datagram.led, line, sizeof line);
-	snprintf(written, sizeof written, "(written with sequence 0x%04X)", datagram.sequence);
+	snprintf(written, sizeof written, "(write 0x%04X)", datagram.sequence);
 	if (strstr(line, written) == nullptr)
 		abort();
 	return 0;

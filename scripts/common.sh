@@ -52,14 +52,29 @@ cache_value() {
 # address, the controller end the controller's address. Sets testnet_device,
 # testnet_controller and the link constants (interface, port, own, controller).
 testnet_up() {
-	interface=$(cache_value "$1" GLOW_INTERFACE)
-	port=$(cache_value "$1" GLOW_PORT)
-	own=$(cache_value "$1" GLOW_OWN_ADDRESS)
-	controller=$(cache_value "$1" GLOW_CONTROLLER_ADDRESS)
+	link_constants "$1"
 	testnet_device=$2-dev
 	testnet_controller=$2-ctl
 	"$GLOW_ROOT/scripts/testnet.sh" create "$testnet_device" "$testnet_controller" "$interface" "$own" \
 		"$controller"
+}
+
+# testnet_tap BUILD STEM TAP : the controller namespace STEM-ctl alone, its
+# address on the tap device TAP, for a virtual machine to be the device.
+testnet_tap() {
+	link_constants "$1"
+	testnet_device=
+	testnet_controller=$2-ctl
+	"$GLOW_ROOT/scripts/testnet.sh" tap "$testnet_controller" "$3" "$controller"
+}
+
+# link_constants BUILD : sets interface, port, own and controller from the
+# build's cache.
+link_constants() {
+	interface=$(cache_value "$1" GLOW_INTERFACE)
+	port=$(cache_value "$1" GLOW_PORT)
+	own=$(cache_value "$1" GLOW_OWN_ADDRESS)
+	controller=$(cache_value "$1" GLOW_CONTROLLER_ADDRESS)
 }
 
 testnet_down() {
@@ -84,8 +99,10 @@ build_programs() {
 	cmake --build "$1" --target glow_ctl glow_emu -j"$(nproc)" >/dev/null
 }
 
-# What testnet_cleanup removes: glow_emu's PID and a scratch folder.
+# What testnet_cleanup removes: glow_emu's PID, the ARM guest's launcher's
+# (which ends its qemu when told to) and a scratch folder.
 emu_pid=
+vm_pid=
 scratch=
 
 # testnet_cleanup : ends glow_emu if it runs, deletes the namespaces and the
@@ -97,10 +114,11 @@ testnet_cleanup() {
 	# that a signal had already ended would make wait fail and end the
 	# cleanup before the namespaces are gone.
 	set +e
-	if [ -n "$emu_pid" ]; then
-		kill "$emu_pid" 2>/dev/null
-		wait "$emu_pid" 2>/dev/null
-	fi
+	local pid
+	for pid in $vm_pid $emu_pid; do
+		kill "$pid" 2>/dev/null
+		wait "$pid" 2>/dev/null
+	done
 	testnet_down
 	[ -n "$scratch" ] && rm -rf "$scratch"
 	return 0

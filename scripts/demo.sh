@@ -2,43 +2,86 @@
 # SPDX-License-Identifier: MIT
 # Demo: one glow_ctl run against the emulated LED controller.
 #
-#   sudo scripts/demo.sh [glow_ctl options]     e.g.  sudo scripts/demo.sh -l 1 -r fast -g on
-#   sudo scripts/demo.sh --show [glow_ctl options]
-#
-# With --show the emulated controller draws its three LEDs live in this
-# terminal, blinking their patterns, for GLOW_DEMO_SECONDS (20) seconds or
-# until Ctrl-C; glow_ctl runs a moment after the view appears, and more runs
-# can be made from another terminal meanwhile (the demo prints the command).
+#   sudo scripts/demo.sh [--arm-vm] [--show] [glow_ctl options]
+#                                   e.g.  sudo scripts/demo.sh -l 1 -r fast -g on
 #
 # Builds glow_ctl and glow_emu, makes two network namespaces joined by a veth
 # pair (the device side's end is the interface glow_ctl uses), starts
 # glow_emu on the controller side, runs glow_ctl on the device side with the
 # options given, shows what the emulated controller now displays, and
 # removes everything again. glow_ctl never runs outside the namespaces.
+#
+# --arm-vm: the device is a booted ARM Linux instead (Debian's armhf kernel
+# under qemu-system-arm), running the armhf package's glow_ctl; its network
+# card joins the controller's namespace through a tap device.
+#
+# --show: the emulated controller draws its three LEDs live in this terminal,
+# blinking their patterns, for GLOW_DEMO_SECONDS (20) seconds or until
+# Ctrl-C; glow_ctl runs a moment after the view appears, and more runs can
+# be made from another terminal meanwhile (the demo prints the command).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 show=
-if [ "${1:-}" = "--show" ]; then
-	show=1
-	shift
-fi
+arm_vm=
+while [ $# -gt 0 ]; do
+	case $1 in
+	--show) show=1; shift ;;
+	--arm-vm) arm_vm=1; shift ;;
+	*) break ;;
+	esac
+done
 [ "$(id -u)" -eq 0 ] || die "the demo needs root to create network namespaces: run it with sudo"
 
 host_packages
 build=$GLOW_BUILD/demo
-say "building glow_ctl and glow_emu in $build"
+say "building glow_ctl and glow_emu in build/demo"
 build_programs "$build" -DGLOW_TESTS=OFF
 scratch=$(mktemp -d)
 cleanup_on_exit
 
-testnet_up "$build" "glow-demo-$$"
-say "test network: $testnet_device ($interface $own) <-> $testnet_controller ($controller)"
+if [ -n "$arm_vm" ]; then
+	apt_install g++-arm-linux-gnueabihf qemu-system-arm
+	package_build=$GLOW_BUILD/demo-armhf
+	say "building the armhf package in build/demo-armhf"
+	cmake -S "$GLOW_ROOT" -B "$package_build" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
+		-DGLOW_TESTS=OFF >/dev/null
+	cmake --build "$package_build" -j"$(nproc)" >/dev/null
+	(cd "$package_build" && cpack -G DEB -B "$package_build/package" >/dev/null)
+	package=$(ls "$package_build"/package/glow-ctl_*_armhf.deb)
+	testnet_tap "$build" "glow-demo-$$" glowtap0
+	say "test network: $testnet_controller ($controller on glowtap0)"
+	echo "   <-> a booted ARM guest, Cortex-A15 ($interface $own)"
+	# run_glow_ctl ARGS... : boots the guest, runs the package's glow_ctl
+	# there once; the launcher prints what it printed and its status.
+	run_glow_ctl() {
+		python3 "$GLOW_ROOT/tools/arm_vm.py" demo "${XDG_CACHE_HOME:-$HOME/.cache}/glow_ctl/arm-vm" \
+			"$testnet_controller" glowtap0 "$own" "$interface" cortex-a15 "$package" -- "$@" &
+		vm_pid=$!
+		local status=0
+		wait "$vm_pid" || status=$?
+		vm_pid=
+		return "$status"
+	}
+else
+	testnet_up "$build" "glow-demo-$$"
+	say "test network: $testnet_device ($interface $own)"
+	echo "   <-> $testnet_controller ($controller)"
+	run_glow_ctl() {
+		local status=0
+		ip netns exec "$testnet_device" "$build/src/glow_ctl" "$@" || status=$?
+		echo "(exit status $status)"
+	}
+fi
 
 if [ -n "$show" ]; then
 	seconds=${GLOW_DEMO_SECONDS:-20}
-	say "live view for $seconds s (Ctrl-C ends it sooner); from another terminal, try:"
-	echo "  sudo ip netns exec $testnet_device $build/src/glow_ctl -l 2 -r slow -g norm -b ultra"
+	say "live view for $seconds s (Ctrl-C ends it sooner)"
+	if [ -z "$arm_vm" ]; then
+		echo "From another terminal, try:"
+		echo "  ip netns exec $testnet_device \\"
+		echo "    $build/src/glow_ctl -l 2 -r slow -g norm -b ultra"
+	fi
 	sleep 2
 	ip netns exec "$testnet_controller" "$build/tools/glow_emu" --show --address "$controller" \
 		--port "$port" --time-limit $((seconds * 1000)) &
@@ -48,25 +91,25 @@ if [ -n "$show" ]; then
 		sleep 0.05
 	done
 	sleep 1
-	status=0
-	ip netns exec "$testnet_device" "$build/src/glow_ctl" "$@" || status=$?
+	# The view owns the terminal: what glow_ctl printed comes after it.
+	run_glow_ctl "$@" >"$scratch/ctl.out" 2>&1 || true
 	wait "$emu_pid" || true
 	emu_pid=
-	echo "(glow_ctl $* ended with exit status $status)"
+	echo "\$ glow_ctl $*"
+	cat "$scratch/ctl.out"
 	exit 0
 fi
 
 start_emulator "$build"
 
 say "\$ glow_ctl $*"
-status=0
-ip netns exec "$testnet_device" "$build/src/glow_ctl" "$@" || status=$?
-echo "(exit status $status)"
+run_glow_ctl "$@" || true
 
 sleep 0.2
 kill "$emu_pid"
 wait "$emu_pid" || true
 emu_pid=
 say "the emulated controller received, and now shows:"
-# Its change lines are left out: the final state after them shows each LED once.
-grep -v '^LED [0-9]: ' "$scratch/emu.out" || true
+# Its change lines are left out: the final state after them shows each LED
+# once. Its own prefix is dropped, so that every line fits 80 columns.
+grep -v '^LED [0-9]: ' "$scratch/emu.out" | sed 's/^glow_emu: //' || true

@@ -339,6 +339,19 @@ stage_arm_vm() {
 			GLOW_BIND_WAIT_MS="$(cache_value "$host" GLOW_BIND_WAIT_MS)" PYTHONDONTWRITEBYTECODE=1 \
 			python3 "$GLOW_ROOT/tests/system/test_booted.py"
 	done
+	check "demo --arm-vm" demo_on_arm_vm
+}
+
+# The demo boots the same guest and shows the controller's state after the
+# guest's run, on lines that fit 80 columns.
+demo_on_arm_vm() {
+	local out long
+	out=$("$GLOW_ROOT/scripts/demo.sh" --arm-vm -l 1 -r fast 2>&1) || { echo "$out"; return 1; }
+	echo "$out" | grep -E 'up in|exit status'
+	long=$(awk 'length($0) > 80' <<<"$out")
+	[ -z "$long" ] || { echo "wider than 80 columns: $long"; return 1; }
+	grep -q '^(exit status 0; ' <<<"$out" &&
+		grep -qx 'LED 1: red fast 0x3333, green off 0x0000, blue off 0x0000 (write 0x0001)' <<<"$out"
 }
 
 stage_names() {

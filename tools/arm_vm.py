@@ -28,6 +28,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import signal
 import threading
 import time
 
@@ -282,19 +283,27 @@ class Guest:
         self.process.wait()
 
 
+def end_on_signals():
+    """Ends the process through its finally blocks (which end qemu) when it is
+    told to stop, its terminal closes or Ctrl-C is pressed."""
+    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(number, lambda received, _: sys.exit(128 + received))
+
+
 def demo(cache, namespace, tap, own, interface, cpu, deb, args):
     """Boots the guest and runs the package's glow_ctl there once with args;
     prints what it printed and its exit status."""
+    end_on_signals()
     work = tempfile.mkdtemp(prefix="glow-arm-vm-")
     guest = None
     try:
         kernel, initrd = build_image(fetch(cache), work, own, interface, deb=deb)
         guest = Guest(kernel, initrd, namespace, tap, cpu)
-        print(f"ARM guest booted in {guest.boot_seconds():.1f} s ({cpu}, {os.path.basename(kernel)})",
+        print(f"ARM guest ({cpu}, {os.path.basename(kernel)}) up in {guest.boot_seconds():.1f} s",
               flush=True)
         status, out, err, ms = guest.run("/usr/bin/glow_ctl", *args)
         sys.stdout.write((out + err).decode(errors="replace"))
-        print(f"(glow_ctl {' '.join(args)} ended in the guest with exit status {status}, {ms} ms)")
+        print(f"(exit status {status}; {ms} ms on the guest's clock)")
         return 0
     finally:
         if guest:

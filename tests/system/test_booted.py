@@ -132,6 +132,7 @@ def main():
     work = tempfile.mkdtemp(prefix="glow-arm-vm-")
     guest = None
     failed = 0
+    arm_vm.end_on_signals()
     try:
         kernel, initrd = arm_vm.build_image(arm_vm.fetch(env["GLOW_ARM_VM_CACHE"]), work, harness.OWN,
                                             harness.INTERFACE, deb=env["GLOW_ARM_VM_DEB"], tarball=tarball)

@@ -59,11 +59,13 @@ class Demo(SystemTest):
         self.assertEqual(demo.returncode, 0, demo.stderr)
         shown = demo.stdout.split("now shows:\n", 1)[1].splitlines()
         self.assertEqual([line for line in shown if "LED" in line], [
-            "glow_emu: LED 0: red off 0x0000, green off 0x0000, blue off 0x0000 (never written)",
-            "glow_emu: LED 1: red fast 0x3333, green on 0xFFFF, blue off 0x0000 (written with sequence 0x0001)",
-            "glow_emu: LED 2: red off 0x0000, green off 0x0000, blue off 0x0000 (never written)"])
-        self.assertIn("glow_emu: next sequence 0x0002\n", demo.stdout)
+            "LED 0: red off 0x0000, green off 0x0000, blue off 0x0000 (never written)",
+            "LED 1: red fast 0x3333, green on 0xFFFF, blue off 0x0000 (write 0x0001)",
+            "LED 2: red off 0x0000, green off 0x0000, blue off 0x0000 (never written)"])
+        self.assertIn("\nnext sequence 0x0002\n", demo.stdout)
         self.assertIn("(exit status 0)", demo.stdout)
+        # Every line of the demo's fits an 80-column terminal.
+        self.assertEqual([line for line in demo.stdout.splitlines() if len(line) > 80], [])
 
     def test_terminal_closed_or_killed_during_the_live_view(self):
         for how in ("terminal closed", "SIGTERM"):

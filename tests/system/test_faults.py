@@ -113,7 +113,7 @@ class ManyRuns(SystemTest):
         self.assertEqual(len(changes), len(runs))
         for number, ((led, red, green, blue), line) in enumerate(zip(runs, changes), start=1):
             self.assertEqual(line, f"LED {led}: red {red[0]} 0x{red[1]:04X}, green {green[0]} 0x{green[1]:04X}, "
-                                   f"blue {blue[0]} 0x{blue[1]:04X} (written with sequence 0x{number:04X})")
+                                   f"blue {blue[0]} 0x{blue[1]:04X} (write 0x{number:04X})")
 
     def test_runs_started_together_all_apply_their_writes(self):
         # Six runs released at the same moment, forty times over. They take

@@ -135,7 +135,9 @@ class LiveView(SystemTest):
                 terminal.wait_for("[exit status 0]")
                 self.assertIn("glow_emu: stopped after 2 datagrams", terminal.screen())
                 self.assertEqual(terminal.run("display", "-p", "#{cursor_flag}"), "1")
-                self.assertIn("glow_emu: LED 1: red on 0xFFFF, green on 0xFFFF", terminal.screen())
+                # The last frame stays and shows the state; it is not printed again.
+                self.assertIn(" LED 1         red on     0xFFFF  green on     0xFFFF", terminal.screen())
+                self.assertNotIn("glow_emu: LED 1:", terminal.screen())
             finally:
                 terminal.close()
 

@@ -48,7 +48,8 @@ long long next_output_ms(const emu_output *output)
 void stop_output(emu_output *output, const emu_controller *controller, long received)
 {
 	stop_show(&output->show, controller);
-	if (!output->quiet) {
+	// After the live view its last frame stays on screen and says it all.
+	if (!output->quiet && !output->live) {
 		for (int led = 0; led < emu_led_count; ++led) {
 			char line[160];
 			describe_led(controller, led, line, sizeof line);

@@ -32,6 +32,7 @@ void output_note(emu_output *output, const char *text);
 void refresh_output(emu_output *output, const emu_controller *controller);
 long long next_output_ms(const emu_output *output);
 
-// Ends the output: the view's last frame stays on screen, then (unless
-// quiet) the state of every LED, and the datagram count.
+// Ends the output: the view's last frame stays on screen; without a view
+// (and unless quiet), the state of every LED and the next sequence; then
+// the datagram count.
 void stop_output(emu_output *output, const emu_controller *controller, long received);

@@ -112,8 +112,7 @@ void describe_led(const emu_controller *controller, int led, char *line, size_t 
 	const uint16_t blue = channel_value(controller, led, 2);
 	char origin[40] = "never written";
 	if (controller->written[led])
-		snprintf(origin, sizeof origin, "written with sequence 0x%04X",
-			 controller->written_with[led]);
+		snprintf(origin, sizeof origin, "write 0x%04X", controller->written_with[led]);
 	snprintf(line, size, "LED %d: red %s 0x%04X, green %s 0x%04X, blue %s 0x%04X (%s)", led,
 		 keyword_name(red), red, keyword_name(green), green, keyword_name(blue), blue, origin);
 }

@@ -42,7 +42,8 @@ int build_reply(const emu_controller *controller, int led, uint8_t *reply);
 const char *keyword_name(uint16_t pattern);
 
 // One readable line (no newline) with the LED's index, each channel's
-// keyword and hex value, and the sequence of the write that set them.
+// keyword and hex value, and the write that set them, by its sequence:
+// "(write 0x0001)", or "(never written)".
 void describe_led(const emu_controller *controller, int led, char *line, size_t size);
 
 // The value of channel (0 red, 1 green, 2 blue) of led.
