@@ -42,6 +42,16 @@ three RGB LEDs to off, on or one of four blink patterns (slow, norm, fast,
 ultra). One run sends a sync datagram to the LED controller over UDP, takes
 the sequence from its reply, sends the write datagram and exits. The wait for
 the reply is bounded, so a run never hangs.")
+# A build for another board says which wiring it serves.
+foreach(constant IN LISTS GLOW_CONSTANTS)
+	if(NOT "${${constant}}" STREQUAL "${GLOW_DEFAULT_${constant}}")
+		string(APPEND CPACK_PACKAGE_DESCRIPTION "\n\nBuilt for a board other than the default one: interface "
+			"${GLOW_INTERFACE},\nown address ${GLOW_OWN_ADDRESS}, controller ${GLOW_CONTROLLER_ADDRESS}, "
+			"UDP port ${GLOW_PORT},\nreply wait ${GLOW_REPLY_TIMEOUT_MS} ms, own port wait ${GLOW_BIND_WAIT_MS} ms "
+			"(tries every ${GLOW_BIND_RETRY_MS} ms).")
+		break()
+	endif()
+endforeach()
 set(CPACK_STRIP_FILES ON)
 # glow_ctl calls nothing newer than glibc 2.34 (the package test checks the
 # symbol versions against this).

@@ -277,7 +277,7 @@ spdx_everywhere() {
 
 man_page_clean() {
 	local warnings
-	warnings=$(MANWIDTH=80 man --warnings -l "$GLOW_ROOT/docs/glow_ctl.1" 2>&1 >/dev/null)
+	warnings=$(MANWIDTH=80 man --warnings -l "$GLOW_BUILD/host/docs/glow_ctl.1" 2>&1 >/dev/null)
 	[ -z "$warnings" ] || { echo "$warnings"; return 1; }
 }
 
@@ -294,7 +294,7 @@ keywords_in_step() {
 	echo "keywords: $names; completion: $completion"
 	[ -n "$entries" ] && [ "$names" = "$completion" ] || return 1
 	while read -r name pattern; do
-		grep -qP "^$name( \\(any other\\))?\t$pattern\t" "$GLOW_ROOT/docs/glow_ctl.1" ||
+		grep -qP "^$name( \\(any other\\))?\t$pattern\t" "$GLOW_ROOT/docs/glow_ctl.1.in" ||
 			{ echo "the man page's table lacks $name $pattern"; return 1; }
 	done <<<"$entries"
 }
@@ -331,7 +331,7 @@ stage_arm_vm() {
 			GLOW_ARM_VM_CACHE="${XDG_CACHE_HOME:-$HOME/.cache}/glow_ctl/arm-vm" \
 			GLOW_ARM_VM_DEB="$dir/dist/glow-ctl_${version}_armhf.deb" \
 			GLOW_ARM_VM_TARBALL="$dir/dist/glow_ctl-$version-linux-arm-static.tar.gz" \
-			GLOW_EMU="$host/tools/glow_emu" GLOW_VERSION="$version" \
+			GLOW_EMU="$host/tools/glow_emu" GLOW_VERSION="$version" GLOW_MAN_PAGE="$host/docs/glow_ctl.1" \
 			GLOW_INTERFACE="$(cache_value "$host" GLOW_INTERFACE)" GLOW_PORT="$(cache_value "$host" GLOW_PORT)" \
 			GLOW_OWN_ADDRESS="$(cache_value "$host" GLOW_OWN_ADDRESS)" \
 			GLOW_CONTROLLER_ADDRESS="$(cache_value "$host" GLOW_CONTROLLER_ADDRESS)" \

@@ -18,7 +18,8 @@ USAGE = (b"Usage: glow_ctl [options]\n"
          b"  -g / --green: value of green led\n"
          b"  -b / --blue : value of blue led\n"
          b"Available values: off/slow/norm/fast/ultra/on\n")
-MAN_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "glow_ctl.1")
+# The man page this build installs.
+MAN_PAGE = os.environ.get("GLOW_MAN_PAGE", "")
 RANGE_ERROR = f"ERROR: 99999999999 error 34, {strerror(34)}\n".encode()
 
 
@@ -36,9 +37,13 @@ class EndsBeforeTheNetwork(SystemTest):
             (["--green"], 1, getopt_says(prog, "long_argument", "green")),
             (["-x", "-h"], 1, getopt_says(prog, "short", "x")),
         )
-        # The man page names the project's version too.
+        # The build's man page names its version and its own wiring.
         with open(MAN_PAGE, encoding="utf-8") as man_page:
-            self.assertIn(f'"glow_ctl {harness.VERSION}"', man_page.read())
+            text = man_page.read()
+        self.assertIn(f'"glow_ctl {harness.VERSION}"', text)
+        for name, value in (("INTERFACE", harness.INTERFACE), ("PORT", harness.PORT),
+                            ("OWN_ADDRESS", harness.OWN), ("CONTROLLER_ADDRESS", harness.CONTROLLER)):
+            self.assertIn(f'.BR GLOW_{name} " ({value})"', text)
         with Testbed() as bed:
             emu = bed.emulator(count=0)
             for args, status, stderr in cases:
