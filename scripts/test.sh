@@ -24,6 +24,7 @@ stages=(
 	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
 	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion against the keyword table"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
+	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant; a board build from their options passes the exchange"
 	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
 )
 
@@ -315,6 +316,23 @@ stage_bench() {
 	else
 		echo "the benchmark needs root; not run"
 	fi
+}
+
+# A board other than the default, as a firmware build would set it.
+firmware_board=(GLOW_INTERFACE=eth0 GLOW_OWN_ADDRESS=169.254.7.1 GLOW_CONTROLLER_ADDRESS=169.254.7.2 GLOW_PORT=9100)
+
+# The recipes' options for that board reach the armhf binary: configured with
+# them (its tests put back), it passes the exchange and command-line cases
+# against that board's addresses, port and interface.
+stage_firmware() {
+	apt_install python3-kconfiglib
+	local dir=$GLOW_BUILD/armhf-board options
+	# Debian's python3, where Debian's python3-kconfiglib is.
+	check "firmware recipes offer every constant" /usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py"
+	mapfile -t options < <(/usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py" --board "${firmware_board[@]}" 2>/dev/null)
+	echo "the recipes pass: ${options[*]}"
+	armhf_configure_and_build "$dir" "${options[@]}" -DGLOW_TESTS=ON
+	run_ctest "$dir" -R 'system\.(exchange|command_line)'
 }
 
 # The booted guest runs what a release of the last commit ships: the
