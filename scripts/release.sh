@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Builds a release of the last commit from a clean state and writes dist/:
 # the amd64 and armhf packages, the static tarball for every 32-bit ARM
-# board, and SHA256SUMS. Installs what is missing, like the test command.
+# board, a CycloneDX bill of materials for each (ARTEFACT.cdx.json), and
+# SHA256SUMS. Installs what is missing, like the test command.
 #
 #   sudo scripts/release.sh [--check] [--dist DIR]
 #
@@ -31,11 +32,18 @@ arm_static_packages
 SOURCE_DATE_EPOCH=$(git -C "$GLOW_ROOT" log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
 
-# build_one SOURCES BUILD GENERATOR [CMAKE ARGS...] : glow_ctl alone, packed.
+# build_one SOURCES BUILD GENERATOR [CMAKE ARGS...] : glow_ctl alone, packed,
+# with its bill of materials beside it (ARTEFACT.cdx.json).
 build_one() {
 	cmake -S "$1" -B "$2" -DGLOW_TESTS=OFF "${@:4}" >/dev/null
 	cmake --build "$2" -j"$(nproc)" >/dev/null
 	(cd "$2" && cpack -G "$3" -B "$2/out" >/dev/null)
+	local artefact
+	for artefact in "$2"/out/*.deb "$2"/out/*.tar.gz; do
+		[ -f "$artefact" ] || continue
+		python3 "$1/scripts/sbom.py" make "$artefact" "$2/src/glow_ctl.map" "$2/src/glow_ctl" \
+			"$(git -C "$GLOW_ROOT" rev-parse HEAD)" >"$artefact.cdx.json"
+	done
 }
 
 # build_release OUT : every artefact of the last commit, and SHA256SUMS, in OUT.
@@ -49,8 +57,8 @@ build_release() {
 	build_one "$work/src" "$work/arm-static" TGZ \
 		-DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/arm-linux-musleabi.cmake"
 	mkdir -p "$1"
-	cp "$work"/amd64/out/*.deb "$work"/armhf/out/*.deb "$work"/arm-static/out/*.tar.gz "$1/"
-	(cd "$1" && LC_ALL=C sha256sum -- *.deb *.tar.gz >SHA256SUMS)
+	cp "$work"/amd64/out/*.deb* "$work"/armhf/out/*.deb* "$work"/arm-static/out/*.tar.gz* "$1/"
+	(cd "$1" && LC_ALL=C sha256sum -- *.deb *.tar.gz *.cdx.json >SHA256SUMS)
 	rm -rf "$work"
 }
 
