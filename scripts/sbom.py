@@ -43,9 +43,9 @@ def sha256(path):
 def linked_files(link_map, binary):
     """(files inside the binary, shared libraries it needs), from the map."""
     with open(link_map, encoding="utf-8", errors="replace") as text:
-        lines = text.read().split("\nDiscarded input sections", 1)[0].splitlines()
-    inside = {m.group(1) for line in lines if (m := re.match(r"(/\S+\.a)\(", line))}
-    loaded = {os.path.normpath(line[5:].strip()) for line in lines if line.startswith("LOAD /")}
+        members, rest = text.read().split("\nDiscarded input sections", 1)
+    inside = {m.group(1) for line in members.splitlines() if (m := re.match(r"(/\S+\.a)\(", line))}
+    loaded = {os.path.normpath(line[5:].strip()) for line in rest.splitlines() if line.startswith("LOAD /")}
     inside |= {path for path in loaded if path.endswith(".o")}
     dynamic = subprocess.run(["readelf", "-dW", binary], capture_output=True, text=True, check=True).stdout
     needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.+)\]", dynamic))
@@ -148,6 +148,13 @@ def schemas(cache):
 
 def check(cache, files):
     import jsonschema  # Debian's python3-jsonschema
+    from jsonschema import _utils
+
+    # jsonschema 4.10 sorts the extra items when it words an error, which
+    # fails on objects (a list of several licences, tried against the
+    # schema's one-expression form); word them in the order they come.
+    _utils.extras_msg = lambda extras: (", ".join(repr(extra) for extra in extras),
+                                        "was" if len(extras) == 1 else "were")
 
     loaded = schemas(cache)
     bom_schema = loaded[SCHEMAS[0]]
