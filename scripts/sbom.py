@@ -15,8 +15,9 @@ number follows from the artefact, so the same build gives the same bytes.
 
 check: validates each file against the CycloneDX 1.5 JSON schema as the
 CycloneDX project publishes it in its npm library (downloaded once from the
-npm registry into SCHEMA_CACHE, its checksum checked). Run with Debian's
-python3 (python3-jsonschema).
+npm registry into SCHEMA_CACHE, its checksum checked), and checks that it
+names the SHA-256 of the artefact beside it. Run with Debian's python3
+(python3-jsonschema).
 """
 
 import hashlib
@@ -148,12 +149,12 @@ def schemas(cache):
 
 def check(cache, files):
     import jsonschema  # Debian's python3-jsonschema
-    from jsonschema import _utils
+    from jsonschema import _validators
 
     # jsonschema 4.10 sorts the extra items when it words an error, which
     # fails on objects (a list of several licences, tried against the
     # schema's one-expression form); word them in the order they come.
-    _utils.extras_msg = lambda extras: (", ".join(repr(extra) for extra in extras),
+    _validators.extras_msg = lambda extras: (", ".join(repr(extra) for extra in extras),
                                         "was" if len(extras) == 1 else "were")
 
     loaded = schemas(cache)
@@ -164,9 +165,15 @@ def check(cache, files):
     failed = 0
     for path in files:
         with open(path, encoding="utf-8") as bom_file:
-            errors = sorted(validator.iter_errors(json.load(bom_file)), key=str)
-        for error in errors[:5]:
-            print(f"{path}: {'/'.join(map(str, error.path))}: {error.message}")
+            bom = json.load(bom_file)
+        errors = [f"{'/'.join(map(str, e.path))}: {e.message}" for e in validator.iter_errors(bom)]
+        # The artefact beside it is the one it describes.
+        artefact = path.removesuffix(".cdx.json")
+        if not errors and os.path.exists(artefact):
+            if bom["metadata"]["component"]["hashes"][0]["content"] != sha256(artefact):
+                errors.append(f"its SHA-256 is not {os.path.basename(artefact)}'s")
+        for error in sorted(errors)[:5]:
+            print(f"{path}: {error}")
         failed += bool(errors)
         print(f"{os.path.basename(path)}: {'not valid' if errors else 'valid'} CycloneDX 1.5")
     sys.exit(1 if failed else 0)

@@ -20,7 +20,7 @@ stages=(
 	"armhf-static  the fully static glibc device build: its system and package tests"
 	"arm-static  the static musl file for every 32-bit ARM board: size, kind, hardening, system tests under four qemu CPUs, tarball"
 	"sanitize    clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole suite; any report fails it"
-	"release     scripts/release.sh --check: built twice in two folders, the same SHA256SUMS"
+	"release     scripts/release.sh --check: built twice in two folders, the same SHA256SUMS; its CycloneDX bills of materials valid"
 	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
 	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion against the keyword table"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
@@ -210,16 +210,24 @@ stage_sanitize() {
 		run_ctest "$GLOW_BUILD/sanitize"
 }
 
+# The release is built twice and compared; its bills of materials are valid
+# CycloneDX and name their artefacts.
 release_is_reproducible() {
-	local dist status=0
-	dist=$(mktemp -d)
-	"$GLOW_ROOT/scripts/release.sh" --check --dist "$dist" | tail -n 5 || status=$?
-	rm -rf "$dist"
-	return $status
+	local dist=$1
+	"$GLOW_ROOT/scripts/release.sh" --check --dist "$dist" | tail -n 8
+}
+
+release_sboms_valid() {
+	/usr/bin/python3 "$GLOW_ROOT/scripts/sbom.py" check "${XDG_CACHE_HOME:-$HOME/.cache}/glow_ctl" "$1"/*.cdx.json
 }
 
 stage_release() {
-	check "release reproducible" release_is_reproducible
+	apt_install python3-jsonschema
+	local dist
+	dist=$(mktemp -d)
+	check "release reproducible" release_is_reproducible "$dist"
+	check "release bills of materials" release_sboms_valid "$dist"
+	rm -rf "$dist"
 }
 
 # fuzz_one TARGET : runs one fuzz target from a copy of its seeds.
