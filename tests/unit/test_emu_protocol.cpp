@@ -121,9 +121,7 @@ TEST(EmuState, ReplyCarriesSequenceAndCurrentValues)
 
 	char line[160];
 	describe_led(&controller, 1, line, sizeof line);
-	EXPECT_STREQ(
-		line,
-		"LED 1: red fast 0x3333, green off 0x0000, blue norm 0x0F0F (write 0x0A0B)");
+	EXPECT_STREQ(line, "LED 1: red fast 0x3333, green off 0x0000, blue norm 0x0F0F (write 0x0A0B)");
 	describe_led(&controller, 0, line, sizeof line);
 	EXPECT_STREQ(line, "LED 0: red off 0x0000, green off 0x0000, blue off 0x0000 (never written)");
 	EXPECT_STREQ(keyword_name(0x1234), "custom");
