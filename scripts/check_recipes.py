@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 """Checks the firmware recipes under contrib/ against the build, without
-Buildroot, Yocto or OpenWrt: each offers every build-time constant of
+Buildroot, Yocto or OpenWrt: each states the project's version and offers
+every build-time constant of
 cmake/GlowConstants.cmake with the project's default, every -D it passes
 names a constant or an option of the project, the Kconfig files parse (with
 kconfiglib, as those tools' own Kconfig does), and the Yocto recipe's
@@ -132,7 +133,17 @@ def main():
         results[name] = (flags, variable)
         print(f"{name}: {len(offered)} constants offered; "
               f"{len(flags)} -D options", file=sys.stderr)
-    recipe = read(CONTRIB, "yocto", "meta-glow", "recipes-support", "glow-ctl", "glow-ctl_1.0.bb")
+    # Each states the project's version (a recipe has to write it down).
+    version = re.search(r"project\(glow_ctl VERSION (\S+)", read(ROOT, "CMakeLists.txt")).group(1)
+    stated = {"buildroot": re.findall(r"^GLOW_CTL_VERSION = (\S+)$", read(
+                  CONTRIB, "buildroot", "package", "glow-ctl", "glow-ctl.mk"), re.M),
+              "yocto": re.findall(r"^glow-ctl_(.+)\.bb$", "\n".join(os.listdir(
+                  os.path.join(CONTRIB, "yocto", "meta-glow", "recipes-support", "glow-ctl"))), re.M),
+              "openwrt": re.findall(r"^PKG_VERSION:=(\S+)$", read(CONTRIB, "openwrt", "glow-ctl", "Makefile"), re.M)}
+    for name, versions in stated.items():
+        if versions != [version]:
+            failures.append(f"{name}: states version {versions}, the project's is {version}")
+    recipe = read(CONTRIB, "yocto", "meta-glow", "recipes-support", "glow-ctl", f"glow-ctl_{version}.bb")
     checksum = re.search(r'LIC_FILES_CHKSUM = "file://LICENSE;md5=([0-9a-f]+)"', recipe)
     licence = hashlib.md5(read(ROOT, "LICENSE").encode()).hexdigest()
     if not checksum or checksum.group(1) != licence:
