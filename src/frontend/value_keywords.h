@@ -12,8 +12,9 @@ struct value_keyword {
 	int32_t pattern;
 };
 
-// Any text that is not one of these selects off's 0x0000 too.
+// Searched in this order. "off" comes last, for its name: any text that
+// matches none of the others selects 0x0000 anyway, off included.
 inline constexpr value_keyword value_keywords[] = {
-	{"off", 0x0000},  {"on", 0xFFFF},   {"slow", 0x00FF},
-	{"norm", 0x0F0F}, {"fast", 0x3333}, {"ultra", 0x5555},
+	{"on", 0xFFFF},   {"slow", 0x00FF},  {"norm", 0x0F0F},
+	{"fast", 0x3333}, {"ultra", 0x5555}, {"off", 0x0000},
 };
