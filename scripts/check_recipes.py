@@ -95,9 +95,10 @@ def openwrt():
     return values, flags, lambda name: f"CONFIG_GLOW_CTL_{name}"
 
 
-def board_options(flags, variable, board):
-    """The -D options a recipe passes for board ({GLOW_NAME: value}), its
-    variables replaced as the build tool would, strings unquoted."""
+def board_options(flags, board):
+    """The -D options a recipe passes when its variables have the values in
+    board ({variable: value}), replaced as the build tool would, strings
+    unquoted."""
     options_out = []
     for name, template in sorted(flags.items()):
         value = re.sub(r"\$\(call qstrip,\$\((\w+)\)\)|\$\((\w+)\)|\$\{(\w+)\}",
@@ -156,7 +157,7 @@ def main():
         passed = set()
         for name, (flags, variable) in results.items():
             values = {variable(key[len("GLOW_"):]): board.get(key, default) for key, default in project.items()}
-            passed.add(tuple(board_options(flags, variable, values)))
+            passed.add(tuple(board_options(flags, values)))
         if len(passed) != 1:
             sys.exit(f"the recipes pass different options for one board: {passed}")
         print("\n".join(passed.pop()))

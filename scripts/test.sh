@@ -352,18 +352,19 @@ stage_arm_vm() {
 	rm -rf "$dir/dist"
 	"$GLOW_ROOT/scripts/release.sh" --dist "$dir/dist" >/dev/null || die "release build for the ARM guest failed"
 	version=$(cache_value "$host" CMAKE_PROJECT_VERSION)
+	# The release is built with the default constants, as the host build is.
+	local constants=() name
+	for name in GLOW_INTERFACE GLOW_PORT GLOW_OWN_ADDRESS GLOW_CONTROLLER_ADDRESS GLOW_REPLY_TIMEOUT_MS \
+		GLOW_BIND_WAIT_MS; do
+		constants+=("$name=$(cache_value "$host" "$name")")
+	done
 	for cpu in cortex-a15 cortex-a7; do
-		check "booted ARM kernel, $cpu" env GLOW_ARM_VM_CPU="$cpu" \
+		check "booted ARM kernel, $cpu" env "${constants[@]}" GLOW_ARM_VM_CPU="$cpu" \
 			GLOW_ARM_VM_CACHE="${XDG_CACHE_HOME:-$HOME/.cache}/glow_ctl/arm-vm" \
 			GLOW_ARM_VM_DEB="$dir/dist/glow-ctl_${version}_armhf.deb" \
 			GLOW_ARM_VM_TARBALL="$dir/dist/glow_ctl-$version-linux-arm-static.tar.gz" \
 			GLOW_EMU="$host/tools/glow_emu" GLOW_VERSION="$version" GLOW_MAN_PAGE="$host/docs/glow_ctl.1" \
-			GLOW_INTERFACE="$(cache_value "$host" GLOW_INTERFACE)" GLOW_PORT="$(cache_value "$host" GLOW_PORT)" \
-			GLOW_OWN_ADDRESS="$(cache_value "$host" GLOW_OWN_ADDRESS)" \
-			GLOW_CONTROLLER_ADDRESS="$(cache_value "$host" GLOW_CONTROLLER_ADDRESS)" \
-			GLOW_REPLY_TIMEOUT_MS="$(cache_value "$host" GLOW_REPLY_TIMEOUT_MS)" \
-			GLOW_BIND_WAIT_MS="$(cache_value "$host" GLOW_BIND_WAIT_MS)" PYTHONDONTWRITEBYTECODE=1 \
-			python3 "$GLOW_ROOT/tests/system/test_booted.py"
+			PYTHONDONTWRITEBYTECODE=1 python3 "$GLOW_ROOT/tests/system/test_booted.py"
 	done
 	check "demo --arm-vm" demo_on_arm_vm
 }
