@@ -9,7 +9,9 @@
 # Root is needed for the system tests (network namespaces); without it they
 # report themselves skipped, and under CI=true they fail instead. Each stage
 # builds in its own folder under build/ and ends with counted checks; the
-# last line adds them up as "N passed, N failed".
+# last line adds them up as "N passed, N failed, N skipped". A configure or
+# build that fails ends the run there, counted as a failure: nothing runs on
+# binaries an earlier build left.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -39,16 +41,36 @@ fuzz_seconds=${GLOW_FUZZ_SECONDS:-20}
 jobs=${GLOW_JOBS:-2}
 passed=0
 failed=0
+skipped=0
 started=$SECONDS
+stage=
 
-# run_ctest DIR [CTEST ARGS...] : runs the suite of one build and adds up its counts.
+# summary : the closing line.
+summary() {
+	say "stages done in $((SECONDS - started)) s: ${selected[*]}"
+	echo "$passed passed, $failed failed, $skipped skipped"
+}
+
+# stage_failed MESSAGE : the stage cannot go on (its build failed): counted as
+# a failure, and the run ends here.
+stage_failed() {
+	echo "FAILED: stage $stage: $*"
+	failed=$((failed + 1))
+	summary
+	exit 1
+}
+
+# run_ctest DIR [CTEST ARGS...] : runs the suite of one build and adds up its
+# counts. CTest counts a skipped test (exit 77) as passed and lists it as
+# "(Skipped)": here it is counted as skipped.
 run_ctest() {
 	local log
 	log=$(mktemp)
 	local status=0
 	(cd "$1" && ctest -j"$jobs" --output-on-failure "${@:2}") 2>&1 | tee "$log" || status=$?
-	local line
+	local line not_run
 	line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+	not_run=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" || true)
 	rm -f "$log"
 	if [ -z "$line" ]; then
 		failed=$((failed + 1))
@@ -57,8 +79,9 @@ run_ctest() {
 	local total bad
 	total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
 	bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-	passed=$((passed + total - bad))
+	passed=$((passed + total - bad - not_run))
 	failed=$((failed + bad))
+	skipped=$((skipped + not_run))
 	[ "$status" -eq 0 ] || [ "$bad" -gt 0 ] || failed=$((failed + 1))
 }
 
@@ -75,13 +98,16 @@ check() {
 	fi
 }
 
-# configure_and_build DIR [CMAKE ARGS...]
+# configure_and_build DIR [CMAKE ARGS...] : the stage fails unless both
+# succeed. The build's progress lines are left out; the filter's own status
+# (no other line) does not count, the build's does (pipefail).
 configure_and_build() {
 	local dir=$1
 	shift
-	cmake -S "$GLOW_ROOT" -B "$dir" -DGLOW_WERROR=ON "$@" >/dev/null
-	cmake --build "$dir" -j"$jobs" 2>&1 | grep -vE '^\[ *[0-9]+%\]' || true
-	[ "${PIPESTATUS[0]}" -eq 0 ] || die "build in $dir failed"
+	cmake -S "$GLOW_ROOT" -B "$dir" -DGLOW_WERROR=ON "$@" >/dev/null ||
+		stage_failed "configuring $dir failed"
+	cmake --build "$dir" -j"$jobs" 2>&1 | { grep -vE '^\[ *[0-9]+%\]' || true; } ||
+		stage_failed "the build in $dir failed"
 }
 
 # hardened BINARY PROTECTION... : the binary carries at least these.
@@ -104,9 +130,10 @@ stage_host() {
 # The cross builds' system tests run the host-built glow_emu and no_socket
 # (already there after the host stage).
 host_tools() {
-	cmake -S "$GLOW_ROOT" -B "$GLOW_BUILD/host" -DGLOW_WERROR=ON >/dev/null
+	cmake -S "$GLOW_ROOT" -B "$GLOW_BUILD/host" -DGLOW_WERROR=ON >/dev/null ||
+		stage_failed "configuring $GLOW_BUILD/host for the host tools failed"
 	cmake --build "$GLOW_BUILD/host" -j"$jobs" --target glow_emu no_socket >/dev/null ||
-		die "building the host tools failed"
+		stage_failed "building the host tools failed"
 }
 
 armhf_configure_and_build() {
@@ -322,7 +349,8 @@ stage_bench() {
 	if [ "$(id -u)" -eq 0 ]; then
 		check "benchmark script runs" "$GLOW_ROOT/bench/run.sh" --runs 5
 	else
-		echo "the benchmark needs root; not run"
+		echo "SKIPPED: the benchmark needs root"
+		skipped=$((skipped + 1))
 	fi
 }
 
@@ -337,7 +365,10 @@ stage_firmware() {
 	local dir=$GLOW_BUILD/armhf-board options
 	# Debian's python3, where Debian's python3-kconfiglib is.
 	check "firmware recipes offer every constant" /usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py"
-	mapfile -t options < <(/usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py" --board "${firmware_board[@]}" 2>/dev/null)
+	# The check says itself why it cannot make the list.
+	options=$(/usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py" --board "${firmware_board[@]}") ||
+		stage_failed "the recipes' options for the board could not be made"
+	mapfile -t options <<<"$options"
 	echo "the recipes pass: ${options[*]}"
 	armhf_configure_and_build "$dir" "${options[@]}" -DGLOW_TESTS=ON
 	run_ctest "$dir" -R 'system\.(exchange|command_line)'
@@ -408,11 +439,11 @@ done
 
 host_packages
 apt_install tmux valgrind lintian
-for name in "${selected[@]}"; do
-	say "$(describe "$name")"
-	"stage_${name//-/_}"
+for stage in "${selected[@]}"; do
+	say "$(describe "$stage")"
+	"stage_${stage//-/_}"
 done
 
-say "stages done in $((SECONDS - started)) s: ${selected[*]}"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary
+# CI has everything a test needs: there, a skipped test is a failure too.
+[ "$failed" -eq 0 ] && { [ "$skipped" -eq 0 ] || [ "${CI:-}" != true ]; }
