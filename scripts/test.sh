@@ -26,7 +26,7 @@ stages=(
 	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
 	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion against the keyword table"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
-	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant; a board build from their options passes the exchange"
+	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant; a board build from their options passes the exchange and the dissector's test on its port"
 	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
 )
 
@@ -317,9 +317,9 @@ man_page_clean() {
 	[ -z "$warnings" ] || { echo "$warnings"; return 1; }
 }
 
-# The completion and the man page are written by hand: the completion offers
-# exactly the keywords of the table the program reads, and the man page's
-# table gives each its pattern.
+# The completion, the man page and the Wireshark dissector are written by
+# hand: the completion offers exactly the keywords of the table the program
+# reads, and the man page's table and the dissector give each its pattern.
 keywords_in_step() {
 	local entries names completion name pattern
 	entries=$(grep -oE '\{"[a-z]+", 0x[0-9A-F]{4}\}' "$GLOW_ROOT/src/frontend/value_keywords.h" |
@@ -332,6 +332,8 @@ keywords_in_step() {
 	while read -r name pattern; do
 		grep -qP "^$name( \\(any other\\))?\t$pattern\t" "$GLOW_ROOT/docs/glow_ctl.1.in" ||
 			{ echo "the man page's table lacks $name $pattern"; return 1; }
+		grep -qF "[$pattern] = \"$name\"" "$GLOW_ROOT/contrib/wireshark/glowctl.lua" ||
+			{ echo "the dissector's keywords lack $name $pattern"; return 1; }
 	done <<<"$entries"
 }
 
@@ -342,7 +344,7 @@ stage_lint() {
 	check clang-tidy clang_tidy_clean
 	check "man page renders cleanly" man_page_clean
 	check "SPDX line in every source file" spdx_everywhere
-	check "completion and man page offer the keyword table" keywords_in_step
+	check "completion, man page and dissector offer the keyword table" keywords_in_step
 }
 
 stage_bench() {
@@ -371,7 +373,7 @@ stage_firmware() {
 	mapfile -t options <<<"$options"
 	echo "the recipes pass: ${options[*]}"
 	armhf_configure_and_build "$dir" "${options[@]}" -DGLOW_TESTS=ON
-	run_ctest "$dir" -R 'system\.(exchange|command_line)'
+	run_ctest "$dir" -R 'system\.(exchange|command_line|dissector)'
 }
 
 # The booted guest runs what a release of the last commit ships: the
@@ -438,7 +440,7 @@ for name in "${selected[@]}"; do
 done
 
 host_packages
-apt_install tmux valgrind lintian
+apt_install tmux valgrind lintian tshark tcpdump
 for stage in "${selected[@]}"; do
 	say "$(describe "$stage")"
 	"stage_${stage//-/_}"

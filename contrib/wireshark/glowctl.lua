@@ -1,0 +1,291 @@
+-- SPDX-License-Identifier: MIT
+-- Wireshark and tshark dissector for the datagrams glow_ctl exchanges with
+-- the LED controller: the sync, the controller's reply and the write.
+--
+--   tshark -X lua_script:glowctl.lua -r link.pcap
+--   or copy this file into ~/.local/lib/wireshark/plugins/
+--
+-- Registered on UDP port 9000, the default build's; a board built with
+-- another port sets it under Preferences > Protocols > GLOWCTL (tshark:
+-- -o glowctl.port:9100). Written for Lua 5.2, which Debian 12's Wireshark
+-- runs: no integer division, no bit operators.
+--
+-- A datagram is 44 bytes, big-endian: the length 44, the fixed bytes 0x40
+-- 0x20, two zero bytes, the sequence (0xFFFF in a sync), twenty zero bytes,
+-- the fixed byte 0x02, three zero bytes, then three register entries (a
+-- register number, then its 16-bit pattern) for the red, green and blue
+-- channel of one LED: registers 3*led+4, +5 and +6. Whatever departs from
+-- that is still shown byte by byte and flagged, never refused.
+
+local glowctl = Proto("glowctl", "glow_ctl LED controller datagram")
+
+local LAYOUT_LENGTH = 44
+local TAG = 0x4020
+local MARKER = 0x02
+local SYNC_SEQUENCE = 0xFFFF
+local FIRST_REGISTER = 4
+local LEDS = 3
+local CHANNELS = { "red", "green", "blue" }
+-- Where each field sits: offset and size in bytes.
+local AT = {
+	length = { 0, 2 }, tag = { 2, 2 }, zero1 = { 4, 2 }, sequence = { 6, 2 },
+	zero2 = { 8, 20 }, marker = { 28, 1 }, zero3 = { 29, 3 }, entries = { 32, 12 },
+}
+local ENTRY_SIZE = 4
+-- Where the fields end, in order: a cut-off datagram holds the fields up to
+-- one of these whole, and the bytes after it as a cut-off field.
+local FIELD_ENDS = { 2, 4, 6, 8, 28, 29, 32, 36, 40, 44 }
+
+-- The value keywords glow_ctl takes, by the pattern each selects.
+local KEYWORDS = {
+	[0xFFFF] = "on", [0x00FF] = "slow", [0x0F0F] = "norm",
+	[0x3333] = "fast", [0x5555] = "ultra", [0x0000] = "off",
+}
+
+local fields = {
+	length = ProtoField.uint16("glowctl.length", "Length", base.DEC),
+	tag = ProtoField.uint16("glowctl.tag", "Fixed bytes", base.HEX),
+	zero = ProtoField.bytes("glowctl.zero", "Zero bytes"),
+	sequence = ProtoField.uint16("glowctl.sequence", "Sequence", base.HEX),
+	marker = ProtoField.uint8("glowctl.marker", "Fixed byte", base.HEX),
+	kind = ProtoField.string("glowctl.kind", "Kind"),
+	led = ProtoField.uint8("glowctl.led", "LED", base.DEC),
+	register = ProtoField.uint16("glowctl.register", "Register", base.DEC),
+	red = ProtoField.uint16("glowctl.red", "Red", base.HEX),
+	green = ProtoField.uint16("glowctl.green", "Green", base.HEX),
+	blue = ProtoField.uint16("glowctl.blue", "Blue", base.HEX),
+	value = ProtoField.uint16("glowctl.value", "Value", base.HEX),
+	extra = ProtoField.bytes("glowctl.extra", "Bytes past the layout"),
+	cut = ProtoField.bytes("glowctl.cut", "Cut-off field"),
+}
+glowctl.fields = {
+	fields.length, fields.tag, fields.zero, fields.sequence, fields.marker, fields.kind,
+	fields.led, fields.register, fields.red, fields.green, fields.blue, fields.value, fields.extra,
+	fields.cut,
+}
+
+local experts = {
+	length = ProtoExpert.new("glowctl.length.unexpected", "Not the datagram's 44 bytes",
+		expert.group.MALFORMED, expert.severity.WARN),
+	fixed = ProtoExpert.new("glowctl.fixed.unexpected", "Fixed or zero bytes differ from the layout",
+		expert.group.MALFORMED, expert.severity.WARN),
+	registers = ProtoExpert.new("glowctl.registers.unexpected",
+		"Registers are not one LED's red, green and blue",
+		expert.group.MALFORMED, expert.severity.WARN),
+}
+glowctl.experts = { experts.length, experts.fixed, experts.registers }
+
+glowctl.prefs.port = Pref.uint("UDP port", 9000, "The UDP port of the board's build (GLOW_PORT)")
+
+-- Which end sent a sync tells a reply (towards it) from a write (from it):
+-- both carry a sequence and run between the same two ports. The first pass
+-- over a capture decides each frame's kind; later passes read it back.
+local sync_senders = {}
+local kind_of_frame = {}
+
+function glowctl.init()
+	sync_senders = {}
+	kind_of_frame = {}
+end
+
+local function keyword(pattern)
+	return KEYWORDS[pattern] or "custom"
+end
+
+local function endpoint(address, port)
+	return tostring(address) .. ":" .. tostring(port)
+end
+
+-- sync, reply, write, or "datagram" when the capture began past the sync.
+local function frame_kind(pinfo, sequence)
+	local kind = kind_of_frame[pinfo.number]
+	if kind then
+		return kind
+	end
+	local from, to = endpoint(pinfo.src, pinfo.src_port), endpoint(pinfo.dst, pinfo.dst_port)
+	if sync_senders[to] then
+		kind = "reply"
+	elseif sequence == SYNC_SEQUENCE then
+		kind = "sync"
+		sync_senders[from] = true
+	elseif sync_senders[from] then
+		kind = "write"
+	else
+		kind = "datagram"
+	end
+	kind_of_frame[pinfo.number] = kind
+	return kind
+end
+
+-- The bytes of field name that the datagram holds, or nil past its end.
+local function range_of(tvb, name)
+	local offset, size = AT[name][1], AT[name][2]
+	if tvb:len() < offset + size then
+		return nil
+	end
+	return tvb(offset, size)
+end
+
+-- Adds a zero field; flags it when a byte is not 0.
+local function add_zero(tree, tvb, name)
+	local range = range_of(tvb, name)
+	if not range then
+		return true
+	end
+	local item = tree:add(fields.zero, range)
+	for i = 0, range:len() - 1 do
+		if range(i, 1):uint() ~= 0 then
+			item:add_proto_expert_info(experts.fixed, "Byte " .. (range:offset() + i) .. " is not 0")
+			return false
+		end
+	end
+	return true
+end
+
+-- Adds a fixed field; flags it when it differs.
+local function add_fixed(tree, tvb, name, field, expected, text)
+	local range = range_of(tvb, name)
+	if not range then
+		return true
+	end
+	local item = tree:add(field, range)
+	if range:uint() ~= expected then
+		item:add_proto_expert_info(experts.fixed, text)
+		return false
+	end
+	return true
+end
+
+-- The LED whose red, green and blue registers the entries are, in that
+-- order, or nil.
+local function led_of(registers)
+	local first = registers[1]
+	if #registers ~= 3 or first < FIRST_REGISTER or (first - FIRST_REGISTER) % 3 ~= 0 then
+		return nil
+	end
+	local led = math.floor((first - FIRST_REGISTER) / 3)
+	if led >= LEDS or registers[2] ~= first + 1 or registers[3] ~= first + 2 then
+		return nil
+	end
+	return led
+end
+
+-- Adds the register entries the datagram holds; returns the Info column's
+-- words for them, and whether they are one LED's.
+local function add_entries(tree, tvb)
+	local start = AT.entries[1]
+	local registers = {}
+	for i = 0, 2 do
+		local offset = start + i * ENTRY_SIZE
+		if tvb:len() >= offset + ENTRY_SIZE then
+			registers[#registers + 1] = tvb(offset, 2):uint()
+		end
+	end
+	if #registers == 0 then
+		return "", true
+	end
+	local led = led_of(registers)
+	local entries = tree:add(glowctl, tvb(start, #registers * ENTRY_SIZE), "Register entries")
+	if led then
+		entries:add(fields.led, tvb(start, #registers * ENTRY_SIZE), led):set_generated()
+	elseif #registers == 3 then
+		entries:add_proto_expert_info(experts.registers)
+	end
+	local words = {}
+	for i, register in ipairs(registers) do
+		local offset = start + (i - 1) * ENTRY_SIZE
+		local pattern = tvb(offset + 2, 2):uint()
+		local name = led and CHANNELS[i] or ("register " .. register)
+		local heading = "Register " .. register .. (led and (", " .. name) or "")
+		local entry = entries:add(glowctl, tvb(offset, ENTRY_SIZE),
+			string.format("%s: %s (0x%04x)", heading, keyword(pattern), pattern))
+		entry:add(fields.register, tvb(offset, 2))
+		entry:add(led and fields[name] or fields.value, tvb(offset + 2, 2))
+			:append_text(" (" .. keyword(pattern) .. ")")
+		words[#words + 1] = name .. " " .. keyword(pattern)
+	end
+	if led then
+		return "LED " .. led, true, table.concat(words, ", ")
+	end
+	return "", #registers < 3, table.concat(words, ", ")
+end
+
+-- Shows the bytes of a datagram shorter than the layout that make no whole
+-- field.
+local function add_cut_off(tree, tvb)
+	local size, whole = tvb:len(), 0
+	for _, field_end in ipairs(FIELD_ENDS) do
+		if field_end <= size then
+			whole = field_end
+		end
+	end
+	if whole < size and size < LAYOUT_LENGTH then
+		tree:add(fields.cut, tvb(whole, size - whole))
+	end
+end
+
+function glowctl.dissector(tvb, pinfo, tree)
+	local size = tvb:len()
+	if size == 0 then
+		return 0
+	end
+	pinfo.cols.protocol = "GLOWCTL"
+	local subtree = tree:add(glowctl, tvb(), "glow_ctl datagram, " .. size .. " bytes")
+	local sound = true
+	if size ~= LAYOUT_LENGTH then
+		subtree:add_proto_expert_info(experts.length, size .. " bytes; the layout has " .. LAYOUT_LENGTH)
+		sound = false
+	end
+	sound = add_fixed(subtree, tvb, "length", fields.length, LAYOUT_LENGTH,
+		"The length field is not " .. LAYOUT_LENGTH) and sound
+	sound = add_fixed(subtree, tvb, "tag", fields.tag, TAG, "Not the fixed bytes 0x40 0x20") and sound
+	sound = add_zero(subtree, tvb, "zero1") and sound
+	add_cut_off(subtree, tvb)
+	local range = range_of(tvb, "sequence")
+	if not range then
+		subtree:add(fields.kind, "short"):set_generated()
+		pinfo.cols.info = "short datagram, " .. size .. " bytes"
+		return size
+	end
+	local sequence = range:uint()
+	local item = subtree:add(fields.sequence, range)
+	if sequence == SYNC_SEQUENCE then
+		item:append_text(" (sync)")
+	end
+	sound = add_zero(subtree, tvb, "zero2") and sound
+	sound = add_fixed(subtree, tvb, "marker", fields.marker, MARKER, "Not the fixed byte 0x02") and sound
+	sound = add_zero(subtree, tvb, "zero3") and sound
+	local led, one_led, channels = add_entries(subtree, tvb)
+	sound = one_led and sound
+	if size > LAYOUT_LENGTH then
+		subtree:add(fields.extra, tvb(LAYOUT_LENGTH))
+	end
+	local kind = frame_kind(pinfo, sequence)
+	subtree:add(fields.kind, kind):set_generated()
+	local info = kind
+	if kind ~= "sync" then
+		info = info .. string.format(" seq 0x%04x", sequence)
+	end
+	if led ~= "" then
+		info = info .. " " .. led
+	end
+	if channels and kind ~= "sync" then
+		info = info .. (led ~= "" and ": " or " ") .. channels
+	end
+	if not sound then
+		info = info .. " [malformed]"
+	end
+	pinfo.cols.info = info
+	return size
+end
+
+local registered_port = glowctl.prefs.port
+DissectorTable.get("udp.port"):add(registered_port, glowctl)
+
+function glowctl.prefs_changed()
+	if glowctl.prefs.port ~= registered_port then
+		DissectorTable.get("udp.port"):remove(registered_port, glowctl)
+		registered_port = glowctl.prefs.port
+		DissectorTable.get("udp.port"):add(registered_port, glowctl)
+	end
+end
