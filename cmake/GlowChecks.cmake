@@ -1,6 +1,9 @@
 # SPDX-License-Identifier: MIT
 # Rejects build-time constants that would only fail at run time.
 function(glow_check_constants)
+	# The numbers go into the program as C literals, where a leading 0 would
+	# make 0100 octal (64) and 08 no number at all.
+	set(number "^(0|[1-9][0-9]*)$")
 	foreach(address GLOW_OWN_ADDRESS GLOW_CONTROLLER_ADDRESS)
 		if(NOT ${address} MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+$")
 			message(FATAL_ERROR "${address}='${${address}}' is not a dotted-quad IPv4 address")
@@ -14,17 +17,18 @@ function(glow_check_constants)
 			endif()
 		endforeach()
 	endforeach()
-	if(NOT GLOW_PORT MATCHES "^[0-9]+$" OR GLOW_PORT LESS 1 OR GLOW_PORT GREATER 65535)
-		message(FATAL_ERROR "GLOW_PORT='${GLOW_PORT}' is not a port number")
+	if(NOT GLOW_PORT MATCHES "${number}" OR GLOW_PORT LESS 1 OR GLOW_PORT GREATER 65535)
+		message(FATAL_ERROR "GLOW_PORT='${GLOW_PORT}' is not a port number (1 to 65535, without leading zeros)")
 	endif()
-	if(NOT GLOW_REPLY_TIMEOUT_MS MATCHES "^[0-9]+$")
-		message(FATAL_ERROR "GLOW_REPLY_TIMEOUT_MS='${GLOW_REPLY_TIMEOUT_MS}' is not a whole number")
-	endif()
-	if(NOT GLOW_BIND_WAIT_MS MATCHES "^[0-9]+$" OR GLOW_BIND_WAIT_MS GREATER 3600000)
-		message(FATAL_ERROR "GLOW_BIND_WAIT_MS='${GLOW_BIND_WAIT_MS}' is not a whole number of ms up to 3600000")
-	endif()
-	if(NOT GLOW_BIND_RETRY_MS MATCHES "^[0-9]+$" OR GLOW_BIND_RETRY_MS LESS 1 OR GLOW_BIND_RETRY_MS GREATER 1000)
-		message(FATAL_ERROR "GLOW_BIND_RETRY_MS='${GLOW_BIND_RETRY_MS}' is not a whole number of ms from 1 to 1000")
+	# The program keeps both bounds in an int; an hour is more than any
+	# board needs, and far below where the value would wrap.
+	foreach(bound GLOW_REPLY_TIMEOUT_MS GLOW_BIND_WAIT_MS)
+		if(NOT ${bound} MATCHES "${number}" OR ${bound} GREATER 3600000)
+			message(FATAL_ERROR "${bound}='${${bound}}' is not a whole number of ms up to 3600000, without leading zeros")
+		endif()
+	endforeach()
+	if(NOT GLOW_BIND_RETRY_MS MATCHES "${number}" OR GLOW_BIND_RETRY_MS LESS 1 OR GLOW_BIND_RETRY_MS GREATER 1000)
+		message(FATAL_ERROR "GLOW_BIND_RETRY_MS='${GLOW_BIND_RETRY_MS}' is not a whole number of ms from 1 to 1000, without leading zeros")
 	endif()
 	if(GLOW_OWN_ADDRESS STREQUAL GLOW_CONTROLLER_ADDRESS)
 		message(FATAL_ERROR "GLOW_OWN_ADDRESS='${GLOW_OWN_ADDRESS}' is the controller's address too")
