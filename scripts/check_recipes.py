@@ -1,11 +1,15 @@
 # SPDX-License-Identifier: MIT
-"""Checks the firmware recipes under contrib/ against the build, without
-Buildroot, Yocto or OpenWrt: each states the project's version and offers
-every build-time constant of
-cmake/GlowConstants.cmake with the project's default, every -D it passes
-names a constant or an option of the project, the Kconfig files parse (with
-kconfiglib, as those tools' own Kconfig does), and the Yocto recipe's
-LIC_FILES_CHKSUM matches LICENSE.
+"""Checks the firmware recipes under contrib/ against the build, for what
+Buildroot's check-package, OpenWrt's metadata scan and yocto-check-layer do
+not see (they know nothing of this project), and without those systems: each
+recipe states the project's version and offers every build-time constant of
+cmake/GlowConstants.cmake with the project's default; every integer option's
+range is what configuring takes (its ends accepted, one past them refused);
+every -D it passes names a constant or an option of the project; the
+Kconfig files parse without warnings (with kconfiglib, as those tools' own
+Kconfig does); Buildroot selects the host CMake the project needs and splits
+a release tarball's URL into a site it accepts; the licence checksums match
+LICENSE; the recipes that name a maintainer name the project's.
 
     python3 check_recipes.py                      the checks; exit 1 on a failure
     python3 check_recipes.py --board NAME=VALUE...  (after the checks) the -D
@@ -17,6 +21,7 @@ Run with Debian's python3 (python3-kconfiglib).
 import hashlib
 import os
 import re
+import subprocess
 import sys
 
 import kconfiglib
@@ -44,10 +49,10 @@ def options():
     return set(re.findall(r"^option\((GLOW_\w+)", read(ROOT, "CMakeLists.txt"), re.M))
 
 
-def kconfig_values(text, enable, prefix, stub=""):
+def kconfig_symbols(text, enable, prefix, stub=""):
     """Parses Kconfig text (after the stub: symbols the build tool defines)
     and selects the package (the symbol enable); returns {name without
-    prefix: value} for its string and int symbols, their defaults."""
+    prefix: symbol} for its string and int symbols."""
     path = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"glow-kconfig-{os.getpid()}")
     with open(path, "w", encoding="utf-8") as kconfig:
         kconfig.write(f"{stub}\n{text}")
@@ -55,29 +60,54 @@ def kconfig_values(text, enable, prefix, stub=""):
         config = kconfiglib.Kconfig(path, warn_to_stderr=False)
     finally:
         os.remove(path)
+    if config.warnings:
+        raise AssertionError(f"Kconfig warnings: {config.warnings}")
     if enable in config.syms:
         config.syms[enable].set_value(2)
-    return {name[len(prefix):]: symbol.str_value for name, symbol in config.syms.items()
+    return {name[len(prefix):]: symbol for name, symbol in config.syms.items()
             if name.startswith(prefix) and symbol.type in (kconfiglib.STRING, kconfiglib.INT)}
 
 
+def cmake_minimum():
+    """(major, minor) of the project's cmake_minimum_required."""
+    found = re.search(r"cmake_minimum_required\(VERSION (\d+)\.(\d+)", read(ROOT, "CMakeLists.txt"))
+    return found.group(1), found.group(2)
+
+
 def buildroot():
-    """(defaults by constant, -D templates by name, how a value is written)"""
+    """(symbols by constant, -D templates by name, how a value is written)"""
     package = os.path.join(CONTRIB, "buildroot", "package", "glow-ctl")
     os.environ["BR2_EXTERNAL_GLOW_PATH"] = os.path.join(CONTRIB, "buildroot")
     top = read(CONTRIB, "buildroot", "Config.in").replace("$BR2_EXTERNAL_GLOW_PATH", os.environ[
         "BR2_EXTERNAL_GLOW_PATH"])
-    values = kconfig_values(top, "BR2_PACKAGE_GLOW_CTL", "BR2_PACKAGE_GLOW_CTL_",
-                            stub="config BR2_INSTALL_LIBSTDCPP\n\tbool\n\tdefault y\n")
-    values.pop("TARBALL", None)
+    # Buildroot takes a host CMake at least this new, or builds one.
+    selected = re.findall(r"select BR2_HOST_CMAKE_AT_LEAST_(\d+)_(\d+)", read(package, "Config.in"))
+    if selected != [cmake_minimum()]:
+        raise AssertionError(f"selects host CMake {selected}; the project needs {cmake_minimum()}")
+    stub = "".join(f"config {name}\n\tbool\n\tdefault y\n" for name in (
+        "BR2_INSTALL_LIBSTDCPP", "BR2_TOOLCHAIN_GCC_AT_LEAST_10", "BR2_HOST_CMAKE_AT_LEAST_%s_%s" % cmake_minimum()))
+    symbols = kconfig_symbols(top, "BR2_PACKAGE_GLOW_CTL", "BR2_PACKAGE_GLOW_CTL_", stub=stub)
+    symbols.pop("TARBALL", None)
     flags = dict(re.findall(FLAG, read(package, "glow-ctl.mk")))
-    return values, flags, lambda name: f"BR2_PACKAGE_GLOW_CTL_{name}"
+    return symbols, flags, lambda name: f"BR2_PACKAGE_GLOW_CTL_{name}"
+
+
+def buildroot_tarball_site(url):
+    """(GLOW_CTL_SITE, GLOW_CTL_SOURCE) as Buildroot's make reads them from
+    glow-ctl.mk when BR2_PACKAGE_GLOW_CTL_TARBALL is url."""
+    stub = ('qstrip = $(strip $(subst ",,$(1)))\ncmake-package =\n'
+            f'include {os.path.join(CONTRIB, "buildroot", "package", "glow-ctl", "glow-ctl.mk")}\n'
+            'show:\n\t@echo "$(GLOW_CTL_SITE) $(GLOW_CTL_SOURCE)"\n')
+    shown = subprocess.run(["make", "-s", "-f", "-", "show", f'BR2_PACKAGE_GLOW_CTL_TARBALL="{url}"'], input=stub,
+                           capture_output=True, text=True, check=True).stdout.split()
+    return tuple(shown)
 
 
 def yocto():
     layer = os.path.join(CONTRIB, "yocto", "meta-glow", "recipes-support", "glow-ctl")
     recipe = read(layer, *[f for f in os.listdir(layer) if f.endswith(".bb")])
-    values = {name[len("GLOW_"):]: value for name, value in re.findall(r'^(GLOW_\w+) \?= "(.*)"$', recipe, re.M)}
+    values = {name[len("GLOW_"):]: Value(value) for name, value in
+              re.findall(r'^(GLOW_\w+) \?= "(.*)"$', recipe, re.M)}
     flags = dict(re.findall(FLAG, recipe.replace("\\\n", " ").replace('"', " ")))
     return values, flags, lambda name: f"GLOW_{name}"
 
@@ -85,14 +115,60 @@ def yocto():
 def openwrt():
     makefile = read(CONTRIB, "openwrt", "glow-ctl", "Makefile")
     config = re.search(r"^define Package/glow-ctl/config\n(.*?)^endef", makefile, re.M | re.S).group(1)
-    values = kconfig_values(config, "PACKAGE_glow-ctl", "GLOW_CTL_",
-                            stub="config PACKAGE_glow-ctl\n\tbool\n\tdefault y\n")
-    rebuilds = set(re.findall(r"CONFIG_GLOW_CTL_\w+", makefile.split("PKG_CONFIG_DEPENDS", 1)[1].split("\n\n")[0]))
-    missing = {f"CONFIG_GLOW_CTL_{name}" for name in values} - rebuilds
+    symbols = kconfig_symbols(config, "PACKAGE_glow-ctl", "GLOW_CTL_",
+                              stub="config PACKAGE_glow-ctl\n\tbool\n\tdefault y\n")
+    rebuilds = set(re.findall(r"CONFIG_GLOW_CTL_\w+", makefile.split("PKG_CONFIG_DEPENDS:=", 1)[1].split("\n\n")[0]))
+    missing = {f"CONFIG_GLOW_CTL_{name}" for name in symbols} - rebuilds
     if missing:
         raise AssertionError(f"PKG_CONFIG_DEPENDS lacks {sorted(missing)}")
     flags = dict(re.findall(FLAG, makefile))
-    return values, flags, lambda name: f"CONFIG_GLOW_CTL_{name}"
+    return symbols, flags, lambda name: f"CONFIG_GLOW_CTL_{name}"
+
+
+class Value:
+    """A recipe variable that is no Kconfig symbol: its default alone."""
+
+    def __init__(self, value):
+        self.str_value = value
+        self.type = None
+        self.ranges = []
+
+
+def accepted(constant, value, known={}):  # noqa: B006 (a cache on purpose)
+    """Whether configuring takes value for constant (the project's own
+    check, run alone)."""
+    if (constant, value) not in known:
+        known[constant, value] = subprocess.run(
+            ["cmake", f"-D{constant}={value}", "-P", os.path.join(ROOT, "tests", "check_constants.cmake")],
+            capture_output=True, check=False).returncode == 0
+    return known[constant, value]
+
+
+def range_failures(name, symbols):
+    """An integer option's range must be what configuring takes: its ends
+    accepted, one past each end refused."""
+    failures = []
+    for key, symbol in sorted(symbols.items()):
+        if symbol.type != kconfiglib.INT:
+            continue
+        if not symbol.ranges:
+            failures.append(f"{name}: {key} has no range")
+            continue
+        low, high = (int(end.str_value) for end in symbol.ranges[0][:2])
+        constant = f"GLOW_{key}"
+        if not (accepted(constant, low) and accepted(constant, high)) or accepted(constant, high + 1) or (
+                low > 0 and accepted(constant, low - 1)):
+            failures.append(f"{name}: {key}'s range {low} {high} is not what configuring takes")
+    return failures
+
+
+def contact_failures():
+    """Every recipe that names a maintainer names the project's."""
+    maintainer = re.search(r'set\(GLOW_MAINTAINER "(.*)"\)', read(ROOT, "CMakeLists.txt")).group(1)
+    named = {"openwrt": re.findall(r"^PKG_MAINTAINER:=(.*)$", read(CONTRIB, "openwrt", "glow-ctl", "Makefile"), re.M),
+             "yocto": re.findall(r"^Maintainer: (.*)$", read(CONTRIB, "yocto", "meta-glow", "README.md"), re.M)}
+    return [f"{name}: names maintainer {found}, the project's is {maintainer!r}"
+            for name, found in named.items() if found != [maintainer]]
 
 
 def board_options(flags, board):
@@ -114,11 +190,12 @@ def main():
     for recipe in (buildroot, yocto, openwrt):
         name = recipe.__name__
         try:
-            values, flags, variable = recipe()
+            symbols, flags, variable = recipe()
         except (AssertionError, OSError, kconfiglib.KconfigError) as problem:
             failures.append(f"{name}: {problem}")
             continue
-        offered = {f"GLOW_{key}": value for key, value in values.items()}
+        failures += range_failures(name, symbols)
+        offered = {f"GLOW_{key}": symbol.str_value for key, symbol in symbols.items()}
         for constant in sorted(set(offered) | set(project)):
             if offered.get(constant) != project.get(constant):
                 failures.append(f"{name}: {constant} is offered with default {offered.get(constant)!r}; "
@@ -149,6 +226,15 @@ def main():
     licence = hashlib.md5(read(ROOT, "LICENSE").encode()).hexdigest()
     if not checksum or checksum.group(1) != licence:
         failures.append(f"yocto: LIC_FILES_CHKSUM is not LICENSE's md5 {licence}")
+    licence = hashlib.sha256(read(ROOT, "LICENSE").encode()).hexdigest()
+    if f"sha256  {licence}  LICENSE" not in read(CONTRIB, "buildroot", "package", "glow-ctl", "glow-ctl.hash"):
+        failures.append(f"buildroot: glow-ctl.hash lacks LICENSE's sha256 {licence}")
+    # A release's tarball, as Buildroot splits its URL: a site without the
+    # trailing slash Buildroot refuses, and the file's name.
+    site = buildroot_tarball_site(f"https://downloads.example/glow_ctl/glow_ctl-{version}.tar.gz")
+    if site != ("https://downloads.example/glow_ctl", f"glow_ctl-{version}.tar.gz"):
+        failures.append(f"buildroot: a release tarball's URL gives site and source {site}")
+    failures += contact_failures()
     if failures:
         print("\n".join(failures), file=sys.stderr)
         sys.exit(1)

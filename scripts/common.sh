@@ -42,6 +42,25 @@ arm_static_packages() {
 	apt_install g++-arm-linux-gnueabi musl-dev:armel
 }
 
+# project_version : the version CMakeLists.txt states.
+project_version() {
+	sed -n 's/^project(glow_ctl VERSION \([^ ]*\) .*/\1/p' "$GLOW_ROOT/CMakeLists.txt"
+}
+
+# source_tarball COMMIT OUT : writes OUT/glow_ctl-VERSION.tar.gz, the
+# commit's own files under glow-ctl-VERSION/ (the folder the firmware
+# recipes expect), and prints its path. Time stamps are the commit's, modes
+# git's own (tar.umask fixed), gzip stores no name or time: the same commit
+# gives the same bytes anywhere.
+source_tarball() {
+	local version tarball
+	version=$(project_version)
+	tarball=$2/glow_ctl-$version.tar.gz
+	git -C "$GLOW_ROOT" -c tar.umask=0022 archive --format=tar --prefix="glow-ctl-$version/" "$1" |
+		gzip -9n >"$tarball"
+	echo "$tarball"
+}
+
 # cache_value BUILD NAME : a CMake cache variable of a build folder.
 cache_value() {
 	sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"

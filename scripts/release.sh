@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Builds a release of the last commit from a clean state and writes dist/:
 # the amd64 and armhf packages, the static tarball for every 32-bit ARM
-# board, a CycloneDX bill of materials for each (ARTEFACT.cdx.json), and
+# board, a CycloneDX bill of materials for each (ARTEFACT.cdx.json), the
+# source tarball glow_ctl-VERSION.tar.gz that firmware recipes take, and
 # SHA256SUMS. Installs what is missing, like the test command.
 #
 #   sudo scripts/release.sh [--check] [--dist DIR]
@@ -58,6 +59,7 @@ build_release() {
 		-DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/arm-linux-musleabi.cmake"
 	mkdir -p "$1"
 	cp "$work"/amd64/out/*.deb* "$work"/armhf/out/*.deb* "$work"/arm-static/out/*.tar.gz* "$1/"
+	source_tarball HEAD "$1" >/dev/null
 	(cd "$1" && LC_ALL=C sha256sum -- *.deb *.tar.gz *.cdx.json >SHA256SUMS)
 	rm -rf "$work"
 }

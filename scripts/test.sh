@@ -26,7 +26,7 @@ stages=(
 	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
 	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion against the keyword table"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
-	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant; a board build from their options passes the exchange and the dissector's test on its port"
+	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant in range; a board build from their options, the source tarball, Ninja and a firmware's flags passes the exchange and the dissector's test on its port"
 	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
 )
 
@@ -104,9 +104,9 @@ check() {
 configure_and_build() {
 	local dir=$1
 	shift
-	cmake -S "$GLOW_ROOT" -B "$dir" -DGLOW_WERROR=ON "$@" >/dev/null ||
+	cmake -S "${source_dir:-$GLOW_ROOT}" -B "$dir" -DGLOW_WERROR=ON "$@" >/dev/null ||
 		stage_failed "configuring $dir failed"
-	cmake --build "$dir" -j"$jobs" 2>&1 | { grep -vE '^\[ *[0-9]+%\]' || true; } ||
+	cmake --build "$dir" -j"$jobs" 2>&1 | { grep -vE '^\[ *[0-9]+%\]|^\[[0-9]+/[0-9]+\] ' || true; } ||
 		stage_failed "the build in $dir failed"
 }
 
@@ -358,22 +358,51 @@ stage_bench() {
 
 # A board other than the default, as a firmware build would set it.
 firmware_board=(GLOW_INTERFACE=eth0 GLOW_OWN_ADDRESS=169.254.7.1 GLOW_CONTROLLER_ADDRESS=169.254.7.2 GLOW_PORT=9100)
+# A firmware's own flags, passed as Yocto passes them (no build type): its
+# fortification level differs from the project's own.
+firmware_flags="-O2 -pipe -D_FORTIFY_SOURCE=1"
 
-# The recipes' options for that board reach the armhf binary: configured with
-# them (its tests put back), it passes the exchange and command-line cases
-# against that board's addresses, port and interface.
+# firmware_flags_alone BUILD : the build passed the firmware's flags and
+# added none of the project's own: no hardening, no prefix maps, no build
+# type's optimisation.
+firmware_flags_alone() {
+	local own
+	own=$(grep -ohE -- '-fstack-protector[a-z-]*|-fstack-clash-protection|-fcf-protection|-D_FORTIFY_SOURCE=2|-ffile-prefix-map|-Os|-Wl,-z,(relro|now)' \
+		"$1/compile_commands.json" "$1/build.ninja" | sort -u | tr '\n' ' ')
+	echo "the project's own flags in the firmware build: ${own:-none}"
+	[ -z "$own" ] && grep -q -- "-D_FORTIFY_SOURCE=1" "$1/compile_commands.json"
+}
+
+# The recipes' options for that board reach the armhf binary, built as the
+# recipes build it: from the source tarball, outside any git checkout, with
+# Ninja and the firmware's flags (-Werror: no warning). With its tests put
+# back, it passes the exchange, command-line and dissector cases against
+# that board's addresses, port and interface.
 stage_firmware() {
-	apt_install python3-kconfiglib
-	local dir=$GLOW_BUILD/armhf-board options
+	apt_install python3-kconfiglib ninja-build g++-arm-linux-gnueabihf qemu-user binutils
+	local dir=$GLOW_BUILD/armhf-board options work tree tarball
 	# Debian's python3, where Debian's python3-kconfiglib is.
-	check "firmware recipes offer every constant" /usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py"
+	check "firmware recipes offer every constant, in range" /usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py"
 	# The check says itself why it cannot make the list.
 	options=$(/usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py" --board "${firmware_board[@]}") ||
 		stage_failed "the recipes' options for the board could not be made"
 	mapfile -t options <<<"$options"
 	echo "the recipes pass: ${options[*]}"
-	armhf_configure_and_build "$dir" "${options[@]}" -DGLOW_TESTS=ON
+	# The tracked files as they are now, edits included (the commit when
+	# there are none).
+	tree=$(git -C "$GLOW_ROOT" stash create)
+	work=$(mktemp -d)
+	tarball=$(source_tarball "${tree:-HEAD}" "$work")
+	tar -xzf "$tarball" -C "$work"
+	echo "built from $(basename "$tarball") of ${tree:-HEAD}, unpacked outside the checkout"
+	host_tools
+	rm -rf "$dir"
+	CFLAGS=$firmware_flags CXXFLAGS=$firmware_flags source_dir=$work/glow-ctl-$(project_version) \
+		configure_and_build "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
+		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools" "${options[@]}" -DGLOW_TESTS=ON
+	check "firmware build takes the firmware's flags alone" firmware_flags_alone "$dir"
 	run_ctest "$dir" -R 'system\.(exchange|command_line|dissector)'
+	rm -rf "$work"
 }
 
 # The booted guest runs what a release of the last commit ships: the

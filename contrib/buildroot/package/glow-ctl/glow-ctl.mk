@@ -3,23 +3,30 @@
 # glow-ctl
 #
 ################################################################################
+
 # SPDX-License-Identifier: MIT
 
 GLOW_CTL_VERSION = 1.0
 GLOW_CTL_LICENSE = MIT
 GLOW_CTL_LICENSE_FILES = LICENSE
 
-ifeq ($(call qstrip,$(BR2_PACKAGE_GLOW_CTL_TARBALL)),)
+GLOW_CTL_TARBALL = $(call qstrip,$(BR2_PACKAGE_GLOW_CTL_TARBALL))
+ifeq ($(GLOW_CTL_TARBALL),)
 # The repository this br2-external tree is part of.
 GLOW_CTL_SITE = $(BR2_EXTERNAL_GLOW_PATH)/../..
 GLOW_CTL_SITE_METHOD = local
+# Not its build and release folders, if it has any.
+GLOW_CTL_OVERRIDE_SRCDIR_RSYNC_EXCLUSIONS = --exclude build --exclude dist
 else
-GLOW_CTL_SITE = $(dir $(call qstrip,$(BR2_PACKAGE_GLOW_CTL_TARBALL)))
-GLOW_CTL_SOURCE = $(notdir $(call qstrip,$(BR2_PACKAGE_GLOW_CTL_TARBALL)))
+# A release's source tarball, checked against glow-ctl.hash.
+GLOW_CTL_SITE = $(patsubst %/,%,$(dir $(GLOW_CTL_TARBALL)))
+GLOW_CTL_SOURCE = $(notdir $(GLOW_CTL_TARBALL))
 endif
 
-# glow_ctl alone (no emulator, no tests), with the board's wiring.
+# glow_ctl alone (no emulator, no tests), with the board's wiring; the
+# build type and hardening are Buildroot's (GLOW_FIRMWARE).
 GLOW_CTL_CONF_OPTS = \
+	-DGLOW_FIRMWARE=ON \
 	-DGLOW_PROGRAM_ONLY=ON \
 	-DGLOW_TESTS=OFF \
 	-DGLOW_INTERFACE=$(call qstrip,$(BR2_PACKAGE_GLOW_CTL_INTERFACE)) \

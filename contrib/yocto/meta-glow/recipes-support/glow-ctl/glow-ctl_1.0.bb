@@ -3,15 +3,13 @@ SUMMARY = "Sets the colour channels of one LED through the LED controller"
 DESCRIPTION = "glow_ctl sets the red, green and blue channels of one of the \
 device's RGB LEDs through the LED controller, over UDP, in one exchange. \
 It needs the C library alone on the target."
-HOMEPAGE = "https://example.org/glow_ctl"
 SECTION = "utils"
 LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=62f471abcf4d17bb22c120aa850dbdd1"
 
 # The source: the repository this layer sits in (contrib/yocto/meta-glow).
-# For a release instead, drop externalsrc and set SRC_URI to its source
-# tarball (git archive --prefix=glow_ctl-1.0/ of the release's commit)
-# with its SRC_URI[sha256sum].
+# For a release's source tarball instead, see the layer's README: a
+# bbappend empties EXTERNALSRC and sets SRC_URI with its sha256sum.
 inherit externalsrc cmake
 EXTERNALSRC ?= "${@os.path.abspath(os.path.join(d.getVar('THISDIR'), '../../../../..'))}"
 EXTERNALSRC_BUILD ?= "${WORKDIR}/build"
@@ -32,8 +30,10 @@ GLOW_REPLY_TIMEOUT_MS ?= "1000"
 GLOW_BIND_WAIT_MS ?= "1500"
 GLOW_BIND_RETRY_MS ?= "2"
 
-# glow_ctl alone (no emulator, no tests), with the board's wiring.
-EXTRA_OECMAKE += "-DGLOW_PROGRAM_ONLY=ON -DGLOW_TESTS=OFF \
+# glow_ctl alone (no emulator, no tests), with the board's wiring; the
+# build type, hardening and debug path maps are the distribution's
+# (GLOW_FIRMWARE).
+EXTRA_OECMAKE += "-DGLOW_FIRMWARE=ON -DGLOW_PROGRAM_ONLY=ON -DGLOW_TESTS=OFF \
     -DGLOW_INTERFACE=${GLOW_INTERFACE} -DGLOW_PORT=${GLOW_PORT} \
     -DGLOW_OWN_ADDRESS=${GLOW_OWN_ADDRESS} -DGLOW_CONTROLLER_ADDRESS=${GLOW_CONTROLLER_ADDRESS} \
     -DGLOW_REPLY_TIMEOUT_MS=${GLOW_REPLY_TIMEOUT_MS} -DGLOW_BIND_WAIT_MS=${GLOW_BIND_WAIT_MS} \
