@@ -91,8 +91,9 @@ build_row() {
 builds_rows=("$(build_row "dynamic, glibc" "$timed" "$instructions" "$baseline")"
 	"$(build_row "static, musl" "$musl_timed" "$musl_instructions" "$musl_baseline")")
 
+header="| date | machine | runs | glow_ctl run, ms: median (p10–p90) | no-op, ms | own cost, ms | instructions | peak RSS, KiB | host stripped, B | armhf stripped, B |"
 cat <<TABLE
-| date | machine | runs | glow_ctl run, ms: median (p10–p90) | no-op, ms | own cost, ms | instructions | peak RSS, KiB | host stripped, B | armhf stripped, B |
+$header
 |---|---|---|---|---|---|---|---|---|---|
 $row
 
@@ -127,12 +128,13 @@ if [ -n "$record" ]; then
 	add_rows "$readme" "$row"
 	add_rows "$readme" "${batch_rows[@]}"
 	add_rows "$readme" "${builds_rows[@]}"
-	# Columns compared (1-based in the row): own cost, instructions, peak RSS, sizes.
-	[ -n "$previous" ] && python3 - "$previous" "$row" <<'PY'
+	# The columns compared are found by their names in the header.
+	[ -n "$previous" ] && python3 - "$header" "$previous" "$row" <<'PY'
 import sys
-names = {7: "own cost", 8: "instructions", 9: "peak RSS", 10: "host size", 11: "armhf size"}
-old, new = ([c.strip() for c in row.split("|")] for row in sys.argv[1:3])
-for column, name in names.items():
+compared = ("own cost, ms", "instructions", "peak RSS, KiB", "host stripped, B", "armhf stripped, B")
+header, old, new = ([c.strip() for c in row.split("|")] for row in sys.argv[1:4])
+for name in compared:
+    column = header.index(name)
     try:
         before, after = float(old[column]), float(new[column])
     except ValueError:
