@@ -35,6 +35,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${GLOW_DEB_ARCHITECTURE})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set the colour channels of one LED through the LED controller")
 # Lines of at most 80 columns, as Debian's control files want them.
 set(CPACK_PACKAGE_DESCRIPTION "glow_ctl sets the red, green and blue channels of one of the device's

@@ -32,6 +32,11 @@ arm_static_packages
 
 SOURCE_DATE_EPOCH=$(git -C "$GLOW_ROOT" log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
+# What is built must not depend on who builds it where: the tools speak one
+# language (GNU ld translates the link map's headers, which sbom.py reads),
+# and what is packed gets one set of modes whatever the caller's umask.
+export LC_ALL=C
+umask 022
 
 # build_one SOURCES BUILD GENERATOR [CMAKE ARGS...] : glow_ctl alone, packed,
 # with its bill of materials beside it (ARTEFACT.cdx.json).
@@ -60,7 +65,7 @@ build_release() {
 	mkdir -p "$1"
 	cp "$work"/amd64/out/*.deb* "$work"/armhf/out/*.deb* "$work"/arm-static/out/*.tar.gz* "$1/"
 	source_tarball HEAD "$1" >/dev/null
-	(cd "$1" && LC_ALL=C sha256sum -- *.deb *.tar.gz *.cdx.json >SHA256SUMS)
+	(cd "$1" && sha256sum -- *.deb *.tar.gz *.cdx.json >SHA256SUMS)
 	rm -rf "$work"
 }
 
