@@ -45,24 +45,13 @@ _STRERROR = {
               101: "Network is unreachable"},
     "musl": {11: "Resource temporarily unavailable", 34: "Result not representable",
              101: "Network unreachable"},
-}[LIBC]
+}
 _GETOPT = {
     "glibc": {"short": "invalid option -- '{}'", "short_argument": "option requires an argument -- '{}'",
               "long": "unrecognized option '--{}'", "long_argument": "option '--{}' requires an argument"},
     "musl": {"short": "unrecognized option: {}", "short_argument": "option requires an argument: {}",
              "long": "unrecognized option: {}", "long_argument": "option requires an argument: {}"},
-}[LIBC]
-
-
-def strerror(number):
-    """The C library's text for an errno value."""
-    return _STRERROR[number]
-
-
-def getopt_says(program, kind, option):
-    """getopt_long's diagnostic line for an unknown option or a missing
-    argument (kind: short, short_argument, long, long_argument)."""
-    return f"{program}: {_GETOPT[kind].format(option)}\n".encode()
+}
 
 SKIP = 77
 HARD_LIMIT_S = 15  # no glow_ctl run may take longer than this
@@ -268,14 +257,107 @@ class Testbed:
         return process
 
 
+class Terminal:
+    """A detached tmux session on a server of our own. The command runs under
+    a shell that stays after it, so the screen (cursor included) is the one
+    the command left, and its exit status is printed there."""
+
+    def __init__(self, command, environment=None, columns=150):
+        self.tmux = ["tmux", "-L", f"{PREFIX}-{os.getpid()}-{time.monotonic_ns()}", "-f", "/dev/null"]
+        self.env = {key: value for key, value in os.environ.items() if key != "NO_COLOR"}
+        self.env["TERM"] = "xterm-256color"
+        command = ["env", *(f"{k}={v}" for k, v in (environment or {}).items()), *command]
+        shell = f'{shlex.join(command)}; echo "[exit status $?]"; exec sleep 300'
+        self.run("new-session", "-d", "-x", str(columns), "-y", "16", shlex.join(["sh", "-c", shell]))
+        shell_pid = int(self.run("display", "-p", "#{pane_pid}"))
+        self.pid = self._child_of(shell_pid)
+
+    @staticmethod
+    def _child_of(pid):
+        """The command's PID: the shell's one child (ip netns exec execs it)."""
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as children:
+                found = children.read().split()
+            if found:
+                return int(found[0])
+            time.sleep(0.01)
+        raise AssertionError("the command in the terminal did not start")
+
+    def run(self, *args):
+        return subprocess.run(self.tmux + list(args), check=True, capture_output=True, text=True,
+                              env=self.env, timeout=10).stdout.strip()
+
+    def screen(self, escapes=False):
+        return self.run("capture-pane", "-p", *(["-e"] if escapes else []))
+
+    def wait_for(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while text not in self.screen():
+            if time.monotonic() > deadline:
+                raise AssertionError(f"the screen never showed {text!r}:\n{self.screen()}")
+            time.sleep(0.05)
+
+    def wait_for_screen(self, text, timeout=10):
+        """Waits until the whole screen, trimmed, is text."""
+        deadline = time.monotonic() + timeout
+        while self.screen().strip() != text:
+            if time.monotonic() > deadline:
+                raise AssertionError(f"the screen is not {text!r}:\n{self.screen()}")
+            time.sleep(0.05)
+
+    def resize(self, columns):
+        """Changes the terminal's width, as dragging its window's edge does."""
+        self.run("resize-window", "-x", str(columns), "-y", "16")
+
+    def hang_up(self):
+        """Closes the terminal, as closing its window does: everything in it
+        gets SIGHUP."""
+        subprocess.run(self.tmux + ["kill-server"], capture_output=True, env=self.env, check=False)
+
+    def close(self):
+        # The tmux server, its shell and the command are all this test's own.
+        try:
+            os.kill(self.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.hang_up()
+
+
+def emulator_command(bed, *args):
+    return ["ip", "netns", "exec", bed.controller, EMU, "--address", CONTROLLER, "--port", str(PORT), *args]
+
+
 def hex_of(datagram):
     return bytes.fromhex(datagram["hex"])
 
 
 class SystemTest(unittest.TestCase):
-    """Checks shared by the system tests."""
+    """Checks shared by the system tests, and what they run: the test bed,
+    the program and its C library. The booted ARM guest runs the same cases
+    with its own (tests/system/test_booted.py)."""
 
     maxDiff = None
+    bed = Testbed
+    program = CTL
+    libc = LIBC
+
+    def strerror(self, number):
+        """The C library's text for an errno value."""
+        return _STRERROR[self.libc][number]
+
+    def getopt_says(self, kind, option):
+        """getopt_long's diagnostic line for an unknown option or a missing
+        argument (kind: short, short_argument, long, long_argument)."""
+        return f"{self.program}: {_GETOPT[self.libc][kind].format(option)}\n".encode()
+
+    def timed_out(self):
+        """What a run prints when no reply came in time."""
+        return f"recvfrom error: 11 - {self.strerror(11)}\n".encode()
+
+    def unreachable(self):
+        """What a run prints for each send on a link that is down."""
+        return f"sendto error: 101 - {self.strerror(101)}\n".encode()
 
     def assertQuietSuccess(self, result):
         self.assertEqual((result.status, result.stdout, result.stderr), (0, b"", b""))

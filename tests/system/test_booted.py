@@ -4,7 +4,8 @@ qemu-system-arm, its virtio card named as the device's interface, joined to
 a tap device in the controller's namespace, where glow_emu answers.
 
 The guest runs the system suite's own cases (the exchange and the command
-line modules, unchanged: their test bed is swapped for the guest), on the
+line modules, unchanged: each case class is handed the guest's test bed,
+binary and C library in a subclass), on the
 armhf package's glow_ctl and on the static tarball's, in one boot; then
 what only a booted system shows: every run ends within the reply bound plus
 0.5 s on the guest's clock, the interface taken down and up again in the
@@ -13,7 +14,6 @@ guest, and runs started together in the guest.
 Run by scripts/test.sh (stage arm-vm), with GLOW_ARM_VM_DEB, _TARBALL, _CACHE
 and _CPU set, and the build's constants as for the system suite."""
 
-import importlib
 import os
 import subprocess
 import sys
@@ -25,15 +25,18 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
 import arm_vm  # noqa: E402
 import harness  # noqa: E402
+import test_command_line  # noqa: E402
+import test_exchange  # noqa: E402
 
-REUSED = ("test_exchange", "test_command_line")
+REUSED = (test_exchange, test_command_line)
 REPLY_TIMEOUT_MS = int(os.environ.get("GLOW_REPLY_TIMEOUT_MS", "0"))
 TAP = "glwtap0"
 
 
-def guest_bed(guest, namespace):
-    """The system suite's test bed with the guest as the device side: the
-    controller side is the namespace holding the guest's tap device."""
+def guest_bed(guest, namespace, binary):
+    """The system suite's test bed with the guest as the device side, running
+    binary there: the controller side is the namespace holding the guest's
+    tap device."""
 
     class GuestBed(harness.Testbed):
         # What the guest cannot stand in for is skipped, not faked.
@@ -60,7 +63,7 @@ def guest_bed(guest, namespace):
         def glow_ctl(self, *args, no_socket=False, program=None, wrapper=()):
             if no_socket or wrapper:
                 raise unittest.SkipTest("no test helpers in the guest")
-            status, out, err, ms = guest.run(program or harness.CTL, *args)
+            status, out, err, ms = guest.run(program or binary, *args)
             # On the device, no run outlasts one wait for the reply by more
             # than half a second (runs waiting for the port aside).
             if ms > REPLY_TIMEOUT_MS + 500:
@@ -71,14 +74,10 @@ def guest_bed(guest, namespace):
 
 
 class Booted(harness.SystemTest):
-    """Cases only a booted system shows; Testbed is set to the guest's."""
-
-    Testbed = None
-    faults = None  # the fault tests' module, for its expected messages
+    """Cases only a booted system shows; run bound to the guest (bound())."""
 
     def test_interface_down_fails_each_send_and_up_again_applies_the_next_run(self):
-        faults = self.faults
-        with self.Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator(count=2)
             bed.guest.command("ip", "link", "set", harness.INTERFACE, "down")
             try:
@@ -88,15 +87,15 @@ class Booted(harness.SystemTest):
             up = bed.glow_ctl("-l", "1", "-g", "fast")
             datagrams = emu.finish()
         self.assertEqual((down.status, down.stdout, down.stderr),
-                         (0, faults.UNREACHABLE + faults.TIMED_OUT + faults.UNREACHABLE, b""))
+                         (0, self.unreachable() + self.timed_out() + self.unreachable(), b""))
         self.assertQuietSuccess(up)
         self.assertDatagrams(datagrams, [harness.packet(0xFFFF, 1), harness.packet(1, 1, green=0x3333)])
 
     def test_runs_started_together_take_turns_and_all_apply(self):
         count = 5
-        with self.Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator(count=2 * count)
-            printed = bed.guest.together(count, harness.CTL, "-l", "2", "-b", "ultra")
+            printed = bed.guest.together(count, self.program, "-l", "2", "-b", "ultra")
             datagrams = emu.finish()
         self.assertEqual(printed, b"")
         expected = []
@@ -105,21 +104,23 @@ class Booted(harness.SystemTest):
         self.assertDatagrams(datagrams, expected)
 
 
+def bound(case, bed, binary, libc):
+    """case with the guest's test bed, its binary and that binary's C
+    library (whose texts the expected messages carry)."""
+    return type(case.__name__, (case,), {"bed": bed, "program": binary, "libc": libc,
+                                         "__module__": case.__module__})
+
+
 def suite_for(binary, libc, guest, namespace):
-    """The reused modules and Booted, bound to one binary in the guest."""
-    os.environ.update(GLOW_CTL=binary, GLOW_LIBC=libc)
-    importlib.reload(harness)
-    bed = guest_bed(guest, namespace)
+    """The reused modules' cases and Booted, bound to one binary in the guest."""
+    bed = guest_bed(guest, namespace, binary)
     loader = unittest.TestLoader()
     suite = unittest.TestSuite()
-    for name in REUSED:
-        module = importlib.reload(importlib.import_module(name))
-        module.Testbed = bed
-        suite.addTests(loader.loadTestsFromModule(module))
-    # Its messages carry this binary's C library's texts.
-    Booted.faults = importlib.reload(importlib.import_module("test_faults"))
-    Booted.Testbed = bed
-    suite.addTests(loader.loadTestsFromTestCase(Booted))
+    cases = [case for module in REUSED for case in vars(module).values()
+             if isinstance(case, type) and issubclass(case, harness.SystemTest)
+             and case.__module__ == module.__name__]
+    for case in cases + [Booted]:
+        suite.addTests(loader.loadTestsFromTestCase(bound(case, bed, binary, libc)))
     return suite
 
 

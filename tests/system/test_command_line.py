@@ -7,7 +7,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import CTL, SystemTest, Testbed, getopt_says, packet, strerror  # noqa: E402
+from harness import SystemTest, packet  # noqa: E402
 
 USAGE = (b"Usage: glow_ctl [options]\n"
          b"\n"
@@ -20,22 +20,26 @@ USAGE = (b"Usage: glow_ctl [options]\n"
          b"Available values: off/slow/norm/fast/ultra/on\n")
 # The man page this build installs.
 MAN_PAGE = os.environ.get("GLOW_MAN_PAGE", "")
-RANGE_ERROR = f"ERROR: 99999999999 error 34, {strerror(34)}\n".encode()
 
 
-class EndsBeforeTheNetwork(SystemTest):
+class CommandLineTest(SystemTest):
+    def range_error(self):
+        """What -l prints for a number past the C library's long."""
+        return f"ERROR: 99999999999 error 34, {self.strerror(34)}\n".encode()
+
+
+class EndsBeforeTheNetwork(CommandLineTest):
     def test_help_and_usage_errors_send_nothing(self):
-        prog = CTL
         cases = (
             (["-h"], 0, b""),
             (["--help"], 0, b""),
             (["-r", "on", "--he", "-x"], 0, b""),
-            (["-l", "99999999999", "-h"], 0, RANGE_ERROR),
-            (["-x"], 1, getopt_says(prog, "short", "x")),
-            (["-l", "1", "-r"], 1, getopt_says(prog, "short_argument", "r")),
-            (["--bogus"], 1, getopt_says(prog, "long", "bogus")),
-            (["--green"], 1, getopt_says(prog, "long_argument", "green")),
-            (["-x", "-h"], 1, getopt_says(prog, "short", "x")),
+            (["-l", "99999999999", "-h"], 0, self.range_error()),
+            (["-x"], 1, self.getopt_says("short", "x")),
+            (["-l", "1", "-r"], 1, self.getopt_says("short_argument", "r")),
+            (["--bogus"], 1, self.getopt_says("long", "bogus")),
+            (["--green"], 1, self.getopt_says("long_argument", "green")),
+            (["-x", "-h"], 1, self.getopt_says("short", "x")),
         )
         # The build's man page names its version and its own wiring.
         with open(MAN_PAGE, encoding="utf-8") as man_page:
@@ -44,7 +48,7 @@ class EndsBeforeTheNetwork(SystemTest):
         for name, value in (("INTERFACE", harness.INTERFACE), ("PORT", harness.PORT),
                             ("OWN_ADDRESS", harness.OWN), ("CONTROLLER_ADDRESS", harness.CONTROLLER)):
             self.assertIn(f'.BR GLOW_{name} " ({value})"', text)
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator(count=0)
             for args, status, stderr in cases:
                 with self.subTest(args=args):
@@ -55,9 +59,9 @@ class EndsBeforeTheNetwork(SystemTest):
         self.assertEqual(datagrams, [])
 
 
-class OptionsReachTheController(SystemTest):
+class OptionsReachTheController(CommandLineTest):
     def exchange(self, *args):
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator("--sequence", "0x0101")
             result = bed.glow_ctl(*args)
             datagrams = emu.finish()
@@ -82,7 +86,7 @@ class OptionsReachTheController(SystemTest):
 
     def test_out_of_range_index_is_reported_and_clamped(self):
         result, datagrams = self.exchange("-l", "99999999999", "-g", "on", "-g", "off")
-        self.assertEqual((result.status, result.stdout, result.stderr), (0, b"", RANGE_ERROR))
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, b"", self.range_error()))
         self.assertDatagrams(datagrams, [packet(0xFFFF, 1), packet(0x0101, 1)])
 
 

@@ -14,8 +14,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import SystemTest  # noqa: E402
-from test_show import Terminal  # noqa: E402
+from harness import SystemTest, Terminal  # noqa: E402
 
 DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "demo.sh")
 

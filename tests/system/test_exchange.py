@@ -8,9 +8,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import BIND_WAIT_MS, CONTROLLER, OWN, PORT, SystemTest, Testbed, packet, sibling  # noqa: E402
+from harness import BIND_WAIT_MS, CONTROLLER, OWN, PORT, SystemTest, packet, sibling  # noqa: E402
 
-TIMED_OUT = f"recvfrom error: 11 - {harness.strerror(11)}\n".encode()
 
 # Holds the device's own port for a while, as another run would.
 HOLD_PORT = """
@@ -26,7 +25,7 @@ time.sleep(60)
 
 class Exchange(SystemTest):
     def test_no_options_syncs_then_turns_led0_off(self):
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator()
             result = bed.glow_ctl()
             datagrams = emu.finish()
@@ -36,7 +35,7 @@ class Exchange(SystemTest):
 
     def test_reply_sequence_is_carried_into_the_write(self):
         for sequence in (0x0000, 0x1234, 0xFFFE):
-            with self.subTest(sequence=hex(sequence)), Testbed() as bed:
+            with self.subTest(sequence=hex(sequence)), self.bed() as bed:
                 emu = bed.emulator("--sequence", str(sequence))
                 result = bed.glow_ctl()
                 datagrams = emu.finish()
@@ -51,7 +50,7 @@ class Exchange(SystemTest):
         cases = ((0, 0xFFFF), (6, 0xFFFF), (7, 0x12FF), (8, 0x1234), (44, 0x1234), (45, 0x1234),
                  (1400, 0x1234))
         for size, expected in cases:
-            with self.subTest(reply_size=size), Testbed() as bed:
+            with self.subTest(reply_size=size), self.bed() as bed:
                 emu = bed.emulator("--sequence", "0x1234", "--reply-size", str(size))
                 result = bed.glow_ctl()
                 datagrams = emu.finish()
@@ -60,7 +59,7 @@ class Exchange(SystemTest):
 
     def test_first_datagram_to_arrive_is_taken_as_the_reply(self):
         stranger = sibling(CONTROLLER, 3)
-        with Testbed(controller_addresses=[stranger]) as bed:
+        with self.bed(controller_addresses=[stranger]) as bed:
             emu = bed.emulator("--foreign-from", stranger, "--foreign-sequence", "0x0BAD",
                                "--sequence", "0x0042")
             result = bed.glow_ctl()
@@ -72,17 +71,17 @@ class Exchange(SystemTest):
 
 class ControllerTrouble(SystemTest):
     def test_silent_controller_bounds_the_wait_and_writes_with_ffff(self):
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator("--silent")
             result = bed.glow_ctl("-l", "2", "-r", "on")
             datagrams = emu.finish()
-        self.assertEqual((result.status, result.stdout, result.stderr), (0, TIMED_OUT, b""))
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, self.timed_out(), b""))
         self.assertDatagrams(datagrams, [packet(0xFFFF, 2), packet(0xFFFF, 2, red=0xFFFF)])
 
 
 class SocketTrouble(SystemTest):
     def test_no_socket_ends_255_and_sends_nothing(self):
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator(count=0)
             result = bed.glow_ctl("-r", "on", no_socket=True)
             datagrams = emu.finish()
@@ -96,7 +95,7 @@ class SocketTrouble(SystemTest):
         # run gives up only after its whole wait, says "bind error" and
         # exchanges from a port the system picks.
         for held_s, output, from_own_port in ((0.4, b"", True), (60, b"bind error\n", False)):
-            with self.subTest(held_s=held_s), Testbed() as bed:
+            with self.subTest(held_s=held_s), self.bed() as bed:
                 emu = bed.emulator("--sequence", "0x0777")
                 bed.python("device", HOLD_PORT, OWN, str(PORT), str(held_s))
                 started = time.monotonic()
@@ -111,7 +110,7 @@ class SocketTrouble(SystemTest):
                     self.assertGreaterEqual(waited_ms, BIND_WAIT_MS)
 
     def test_without_the_interface_the_run_still_succeeds(self):
-        with Testbed(device_interface="lan0") as bed:
+        with self.bed(device_interface="lan0") as bed:
             emu = bed.emulator()
             result = bed.glow_ctl("-g", "norm")
             datagrams = emu.finish()

@@ -9,15 +9,13 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import CONTROLLER, CTL, OWN, PORT, RUNNER, SystemTest, Testbed, hex_of, packet, sibling  # noqa: E402
+from harness import CONTROLLER, CTL, OWN, PORT, RUNNER, SystemTest, hex_of, packet, sibling  # noqa: E402
 
 # Shared with the benchmark.
 START_TOGETHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "start_together.py")
 KEYWORDS = (("off", 0x0000), ("on", 0xFFFF), ("slow", 0x00FF), ("norm", 0x0F0F),
             ("fast", 0x3333), ("ultra", 0x5555))
 
-TIMED_OUT = f"recvfrom error: 11 - {harness.strerror(11)}\n".encode()
-UNREACHABLE = f"sendto error: 101 - {harness.strerror(101)}\n".encode()
 
 # Sends 44-byte datagrams carrying sequence 0x0BAD at the device's port from
 # another controller-side address, as fast as it can, for a bounded time.
@@ -39,18 +37,18 @@ while time.monotonic() < end and sent < 500000:
 
 class LinkFaults(SystemTest):
     def test_link_down_reports_every_send_and_still_ends(self):
-        with Testbed() as bed:
+        with self.bed() as bed:
             harness.ip("-n", bed.device, "link", "set", bed.device_interface, "down")
             emu = bed.emulator(count=0)
             result = bed.glow_ctl("-r", "on")
             datagrams = emu.finish()
         self.assertEqual((result.status, result.stdout, result.stderr),
-                         (0, UNREACHABLE + TIMED_OUT + UNREACHABLE, b""))
+                         (0, self.unreachable() + self.timed_out() + self.unreachable(), b""))
         self.assertEqual(datagrams, [])
 
     def test_own_address_missing_exchanges_from_the_address_there_is(self):
         other = sibling(OWN, 9)
-        with Testbed(device_address=other) as bed:
+        with self.bed(device_address=other) as bed:
             emu = bed.emulator("--sequence", "0x0303")
             result = bed.glow_ctl("-l", "1", "-b", "on")
             datagrams = emu.finish()
@@ -61,15 +59,15 @@ class LinkFaults(SystemTest):
 
 class ReplyFaults(SystemTest):
     def test_reply_after_the_wait_is_ignored(self):
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator("--delay-ms", "1500", "--sequence", "0x4444")
             result = bed.glow_ctl("-g", "slow")
             datagrams = emu.finish()
-        self.assertEqual((result.status, result.stdout, result.stderr), (0, TIMED_OUT, b""))
+        self.assertEqual((result.status, result.stdout, result.stderr), (0, self.timed_out(), b""))
         self.assertDatagrams(datagrams, [packet(0xFFFF, 0), packet(0xFFFF, 0, green=0x00FF)])
 
     def test_reply_from_another_port_is_taken(self):
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator("--reply-port", str(PORT + 1), "--sequence", "0x5151")
             result = bed.glow_ctl("-r", "norm")
             datagrams = emu.finish()
@@ -82,7 +80,7 @@ class ReplyFaults(SystemTest):
         # emulator's sequence or the flood's; it is never anything else, and
         # the run ends with exactly two datagrams sent.
         flooder = sibling(CONTROLLER, 3)
-        with Testbed(controller_addresses=[flooder]) as bed:
+        with self.bed(controller_addresses=[flooder]) as bed:
             emu = bed.emulator("--sequence", "0x0042")
             bed.python("controller", FLOOD, flooder, OWN, str(PORT), packet(0x0BAD, 0).hex())
             result = bed.glow_ctl("-b", "fast")
@@ -99,7 +97,7 @@ class ManyRuns(SystemTest):
         for i in range(200):
             red, green, blue = KEYWORDS[i % 6], KEYWORDS[(i // 6) % 6], KEYWORDS[(i + 3) % 6]
             runs.append((i % 3, red, green, blue))
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator("--sequence", "1", count=2 * len(runs))
             for led, red, green, blue in runs:
                 result = bed.glow_ctl("-l", str(led), "-r", red[0], "-g", green[0], "-b", blue[0])
@@ -128,7 +126,7 @@ class ManyRuns(SystemTest):
             led, red, green, blue = j % 3, KEYWORDS[j], KEYWORDS[(j + 2) % 6], KEYWORDS[(j + 5) % 6]
             argvs.append(RUNNER + [CTL, "-l", str(led), "-r", red[0], "-g", green[0], "-b", blue[0]])
             payloads.append(packet(0, led, red[1], green[1], blue[1])[32:])
-        with Testbed() as bed:
+        with self.bed() as bed:
             emu = bed.emulator("--sequence", "1", "--quiet", "--delay-ms", "20", count=2 * width * rounds)
             batch = bed.run("device", [sys.executable, START_TOGETHER, str(rounds), json.dumps(argvs)],
                             timeout=600)

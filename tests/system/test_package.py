@@ -14,8 +14,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import SystemTest, Testbed, packet  # noqa: E402
-from test_show import Terminal  # noqa: E402
+from harness import SystemTest, Terminal, Testbed, packet  # noqa: E402
 
 PACKAGE = os.environ.get("GLOW_PACKAGE", "")
 ARCHITECTURE = os.environ.get("GLOW_DEB_ARCHITECTURE", "")

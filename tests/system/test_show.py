@@ -6,86 +6,17 @@ with NO_COLOR, it prints plain lines instead."""
 
 import os
 import re
-import shlex
 import signal
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import CONTROLLER, EMU, OWN, PORT, SystemTest, Testbed  # noqa: E402
+from harness import CONTROLLER, EMU, OWN, PORT, SystemTest, Terminal, Testbed  # noqa: E402
 
 APPLIED = "red on     0xFFFF  green on     0xFFFF  blue off    0x0000"
 # Where the view is wide enough for it, each LED's line ends with this.
 LAST_WRITE = re.compile(r"0x0000  last write \d\d:\d\d:\d\d\.\d\d\d$")
-
-
-class Terminal:
-    """A detached tmux session on a server of our own. The command runs under
-    a shell that stays after it, so the screen (cursor included) is the one
-    the command left, and its exit status is printed there."""
-
-    def __init__(self, command, environment=None, columns=150):
-        self.tmux = ["tmux", "-L", f"{harness.PREFIX}-{os.getpid()}-{time.monotonic_ns()}", "-f", "/dev/null"]
-        self.env = {key: value for key, value in os.environ.items() if key != "NO_COLOR"}
-        self.env["TERM"] = "xterm-256color"
-        command = ["env", *(f"{k}={v}" for k, v in (environment or {}).items()), *command]
-        shell = f'{shlex.join(command)}; echo "[exit status $?]"; exec sleep 300'
-        self.run("new-session", "-d", "-x", str(columns), "-y", "16", shlex.join(["sh", "-c", shell]))
-        shell_pid = int(self.run("display", "-p", "#{pane_pid}"))
-        self.pid = self._child_of(shell_pid)
-
-    @staticmethod
-    def _child_of(pid):
-        """The command's PID: the shell's one child (ip netns exec execs it)."""
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as children:
-                found = children.read().split()
-            if found:
-                return int(found[0])
-            time.sleep(0.01)
-        raise AssertionError("the command in the terminal did not start")
-
-    def run(self, *args):
-        return subprocess.run(self.tmux + list(args), check=True, capture_output=True, text=True,
-                              env=self.env, timeout=10).stdout.strip()
-
-    def screen(self, escapes=False):
-        return self.run("capture-pane", "-p", *(["-e"] if escapes else []))
-
-    def wait_for(self, text, timeout=10):
-        deadline = time.monotonic() + timeout
-        while text not in self.screen():
-            if time.monotonic() > deadline:
-                raise AssertionError(f"the screen never showed {text!r}:\n{self.screen()}")
-            time.sleep(0.05)
-
-    def wait_for_screen(self, text, timeout=10):
-        """Waits until the whole screen, trimmed, is text."""
-        deadline = time.monotonic() + timeout
-        while self.screen().strip() != text:
-            if time.monotonic() > deadline:
-                raise AssertionError(f"the screen is not {text!r}:\n{self.screen()}")
-            time.sleep(0.05)
-
-    def resize(self, columns):
-        """Changes the terminal's width, as dragging its window's edge does."""
-        self.run("resize-window", "-x", str(columns), "-y", "16")
-
-    def hang_up(self):
-        """Closes the terminal, as closing its window does: everything in it
-        gets SIGHUP."""
-        subprocess.run(self.tmux + ["kill-server"], capture_output=True, env=self.env, check=False)
-
-    def close(self):
-        # The tmux server, its shell and the command are all this test's own.
-        try:
-            os.kill(self.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        self.hang_up()
 
 
 def emulator_command(bed, *args):
