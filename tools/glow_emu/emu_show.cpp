@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "emu_show.h"
 
-#include "emu_clock.h"
+#include "clock.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -22,6 +22,17 @@ volatile sig_atomic_t resized = 0;
 static void note_resize(int /*signal*/)
 {
 	resized = 1;
+}
+
+// The wall-clock time of day as HH:MM:SS.mmm, local time.
+static void format_now(char *text, size_t size)
+{
+	timespec now{};
+	clock_gettime(CLOCK_REALTIME, &now);
+	tm local{};
+	localtime_r(&now.tv_sec, &local);
+	snprintf(text, size, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+		 static_cast<int>(now.tv_nsec / 1000000));
 }
 
 bool pattern_lit(uint16_t pattern, long tick)
@@ -174,7 +185,9 @@ static long current_tick(const emu_show *show)
 	return static_cast<long>((monotonic_ms() - show->start_ms) / show->tick_ms);
 }
 
-bool start_show(emu_show *show, const emu_controller *controller, const char *endpoint, long tick_ms)
+static void draw_show(emu_show *show, const emu_controller *controller);
+
+static bool start_show(emu_show *show, const emu_controller *controller, const char *endpoint, long tick_ms)
 {
 	const char *no_color = getenv("NO_COLOR");
 	const bool colour_allowed = no_color == nullptr || no_color[0] == '\0';
@@ -196,7 +209,7 @@ bool start_show(emu_show *show, const emu_controller *controller, const char *en
 	return true;
 }
 
-void draw_show(emu_show *show, const emu_controller *controller)
+static void draw_show(emu_show *show, const emu_controller *controller)
 {
 	if (!show->showing)
 		return;
@@ -223,38 +236,71 @@ void draw_show(emu_show *show, const emu_controller *controller)
 	show->dirty = false;
 }
 
-long long next_show_tick_ms(const emu_show *show)
+void start_output(emu_show *show, const emu_controller *controller, const char *endpoint, bool live,
+		  bool quiet, long tick_ms)
 {
-	return show->start_ms + (current_tick(show) + 1) * show->tick_ms;
+	show->quiet = quiet;
+	if (live)
+		start_show(show, controller, endpoint, tick_ms);
 }
 
-void stop_show(emu_show *show, const emu_controller *controller)
+void output_exchange(emu_show *show, const char *kind, const char *peer)
 {
 	if (!show->showing)
 		return;
-	show->dirty = true;
-	draw_show(show, controller);
-	show->showing = false;
-	fputs("\033[0m\033[?25h", stdout);
-	fflush(stdout);
-}
-
-void show_exchange(emu_show *show, const char *kind, const char *peer)
-{
 	char now[32];
 	format_now(now, sizeof now);
 	snprintf(show->last_exchange, sizeof show->last_exchange, "%s %s from %s", now, kind, peer);
 	show->dirty = true;
 }
 
-void show_write(emu_show *show, int led)
+void output_write(emu_show *show, const emu_controller *controller, int led)
 {
-	format_now(show->last_write[led], sizeof show->last_write[led]);
-	show->dirty = true;
+	if (show->showing) {
+		format_now(show->last_write[led], sizeof show->last_write[led]);
+		show->dirty = true;
+	} else if (!show->quiet) {
+		char line[160];
+		describe_led(controller, led, line, sizeof line);
+		printf("%s\n", line);
+	}
 }
 
-void show_note(emu_show *show, const char *text)
+void output_note(emu_show *show, const char *text)
 {
-	snprintf(show->note, sizeof show->note, "%s", text);
-	show->dirty = true;
+	if (show->showing) {
+		snprintf(show->note, sizeof show->note, "%s", text);
+		show->dirty = true;
+	} else {
+		printf("%s\n", text);
+	}
+}
+
+void refresh_output(emu_show *show, const emu_controller *controller)
+{
+	draw_show(show, controller);
+}
+
+long long next_output_ms(const emu_show *show)
+{
+	return show->showing ? show->start_ms + (current_tick(show) + 1) * show->tick_ms : -1;
+}
+
+void stop_output(emu_show *show, const emu_controller *controller, long received)
+{
+	if (show->showing) {
+		// The last frame stays on screen and says it all.
+		show->dirty = true;
+		draw_show(show, controller);
+		show->showing = false;
+		fputs("\033[0m\033[?25h", stdout);
+	} else if (!show->quiet) {
+		for (int led = 0; led < emu_led_count; ++led) {
+			char line[160];
+			describe_led(controller, led, line, sizeof line);
+			printf("glow_emu: %s\n", line);
+		}
+		printf("glow_emu: next sequence 0x%04X\n", controller->sequence);
+	}
+	printf("glow_emu: stopped after %ld datagrams\n", received);
 }

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
-// glow_emu --show: the three LEDs drawn in place in a terminal, each channel
-// playing its 16-bit pattern one bit per tick, most significant bit first.
+// Everything glow_emu tells its user while it serves. With --show on a
+// terminal, the live view: the three LEDs drawn in place, each channel
+// playing its 16-bit pattern one bit per tick, most significant bit first,
+// and every event goes into the frame (so nothing scrolls the drawing
+// away). Otherwise each event is a plain line.
 #pragma once
 
 #include "emu_protocol.h"
@@ -13,6 +16,8 @@ inline constexpr int show_frame_lines = 6;      // endpoint, last exchange, thre
 inline constexpr int show_default_columns = 80; // when the terminal does not say
 
 struct emu_show {
+	bool quiet; // no change lines (notes still print)
+
 	// What the frame shows besides the registers.
 	const char *endpoint;               // "address:port" the emulator listens on
 	char last_exchange[96];             // time, kind and sender of the last datagram
@@ -23,7 +28,7 @@ struct emu_show {
 	bool clear;                         // the screen is cleared first (after a resize)
 
 	// The drawing itself, while the view runs.
-	bool showing;       // drawing live frames (--show, on a terminal, colour allowed)
+	bool showing;       // the live view runs (--show, on a terminal, colour allowed)
 	long tick_ms;       // one pattern bit per tick
 	long long start_ms; // when tick 0 began
 	long drawn_tick;    // the tick of the frame on screen
@@ -49,24 +54,29 @@ int led_colour(const emu_controller *controller, int led, long tick);
 size_t render_frame(const emu_controller *controller, const emu_show *show, long tick, char *out,
 		    size_t size);
 
-// Starts the view when stdout is a terminal and NO_COLOR is not set: hides
-// the cursor, follows the terminal's width (also when it changes) and draws
-// the first frame. Returns whether the view runs; if not, the emulator
-// prints plain lines.
-bool start_show(emu_show *show, const emu_controller *controller, const char *endpoint, long tick_ms);
+// Starts the live view when asked for (show) and stdout is a terminal and
+// NO_COLOR is not set: hides the cursor, follows the terminal's width (also
+// when it changes) and draws the first frame. Otherwise the emulator prints
+// plain lines, and with quiet no change lines.
+void start_output(emu_show *show, const emu_controller *controller, const char *endpoint, bool live,
+		  bool quiet, long tick_ms);
+
+// A datagram arrived: its kind ("sync", "write") and sender.
+void output_exchange(emu_show *show, const char *kind, const char *peer);
+
+// A write was applied to led: its new state.
+void output_write(emu_show *show, const emu_controller *controller, int led);
+
+// Something worth a line about a datagram: malformed, stale.
+void output_note(emu_show *show, const char *text);
 
 // Draws a frame when the tick moved on, the state changed or the terminal
-// was resized.
-void draw_show(emu_show *show, const emu_controller *controller);
+// was resized; when the next tick begins, on the monotonic clock in ms, or
+// -1 without a view.
+void refresh_output(emu_show *show, const emu_controller *controller);
+long long next_output_ms(const emu_show *show);
 
-// When the next tick begins, on the monotonic clock in ms.
-long long next_show_tick_ms(const emu_show *show);
-
-// Leaves the terminal as it was: last frame kept, colours reset, cursor back.
-void stop_show(emu_show *show, const emu_controller *controller);
-
-// What the frame reports: a datagram's kind and sender, an applied write to
-// led, a malformed or stale datagram.
-void show_exchange(emu_show *show, const char *kind, const char *peer);
-void show_write(emu_show *show, int led);
-void show_note(emu_show *show, const char *text);
+// Ends the output: the view's last frame stays on screen, colours reset and
+// cursor back; without a view (and unless quiet), the state of every LED
+// and the next sequence; then the datagram count.
+void stop_output(emu_show *show, const emu_controller *controller, long received);

@@ -9,13 +9,13 @@
 //
 // This file is the serving loop: sockets, the JSON log, dispatch and
 // signals. The options (emu_options), the replies (emu_replies), what it
-// says (emu_output, with the live view in emu_show) and the protocol
+// says, plain lines or the live view (emu_show), and the protocol
 // (emu_protocol) each have a file of their own.
-#include "emu_clock.h"
+#include "clock.h"
 #include "emu_options.h"
-#include "emu_output.h"
 #include "emu_protocol.h"
 #include "emu_replies.h"
+#include "emu_show.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -27,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace
 {
@@ -43,7 +44,7 @@ struct emu_server {
 	FILE *log;                 // the JSON lines, or null
 	long received;             // datagrams handled so far
 	emu_replies replies;
-	emu_output output;
+	emu_show output;
 };
 
 volatile sig_atomic_t stop_requested = 0;
@@ -100,6 +101,15 @@ static void format_peer(const sockaddr_in *peer, char *text, size_t size)
 	char address[INET_ADDRSTRLEN] = "?";
 	inet_ntop(AF_INET, &peer->sin_addr, address, sizeof address);
 	snprintf(text, size, "%s:%u", address, ntohs(peer->sin_port));
+}
+
+// The wall-clock time as seconds and microseconds since the epoch.
+static void wall_time(long long *seconds, long *microseconds)
+{
+	timespec now{};
+	clock_gettime(CLOCK_REALTIME, &now);
+	*seconds = static_cast<long long>(now.tv_sec);
+	*microseconds = now.tv_nsec / 1000;
 }
 
 // One JSON object per line: the datagram's index, when it came, from where,
