@@ -42,9 +42,9 @@ arm_static_packages() {
 	apt_install g++-arm-linux-gnueabi musl-dev:armel
 }
 
-# project_version : the version CMakeLists.txt states.
-project_version() {
-	sed -n 's/^project(glow_ctl VERSION \([^ ]*\) .*/\1/p' "$GLOW_ROOT/CMakeLists.txt"
+# commit_version COMMIT : the version the commit's CMakeLists.txt states.
+commit_version() {
+	git -C "$GLOW_ROOT" show "$1:CMakeLists.txt" | sed -n 's/^project(glow_ctl VERSION \([^ ]*\) .*/\1/p'
 }
 
 # source_tarball COMMIT OUT : writes OUT/glow_ctl-VERSION.tar.gz, the
@@ -54,7 +54,7 @@ project_version() {
 # gives the same bytes anywhere.
 source_tarball() {
 	local version tarball
-	version=$(project_version)
+	version=$(commit_version "$1")
 	tarball=$2/glow_ctl-$version.tar.gz
 	git -C "$GLOW_ROOT" -c tar.umask=0022 archive --format=tar --prefix="glow-ctl-$version/" "$1" |
 		gzip -9n >"$tarball"

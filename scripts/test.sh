@@ -397,7 +397,7 @@ stage_firmware() {
 	echo "built from $(basename "$tarball") of ${tree:-HEAD}, unpacked outside the checkout"
 	host_tools
 	rm -rf "$dir"
-	CFLAGS=$firmware_flags CXXFLAGS=$firmware_flags source_dir=$work/glow-ctl-$(project_version) \
+	CFLAGS=$firmware_flags CXXFLAGS=$firmware_flags source_dir=$work/glow-ctl-$(commit_version "${tree:-HEAD}") \
 		configure_and_build "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
 		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools" "${options[@]}" -DGLOW_TESTS=ON
 	check "firmware build takes the firmware's flags alone" firmware_flags_alone "$dir"
