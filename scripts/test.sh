@@ -24,7 +24,7 @@ stages=(
 	"sanitize    clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole suite; any report fails it"
 	"release     scripts/release.sh --check: reprotest builds it twice, varying environment, path, time, locale, umask and more, with the same artefacts; its CycloneDX bills of materials valid"
 	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
-	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion against the keyword table"
+	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion and the dissector against the keyword table, luacheck"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
 	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant in range; a board build from their options, the source tarball, Ninja and a firmware's flags passes the exchange and the dissector's test on its port"
 	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
@@ -337,13 +337,21 @@ keywords_in_step() {
 	done <<<"$entries"
 }
 
+# The dissector is Lua 5.2, as Debian 12's Wireshark runs it, using
+# Wireshark's own globals alone.
+dissector_clean() {
+	luacheck --no-color --std lua52 --read-globals Proto ProtoField ProtoExpert expert base Pref DissectorTable \
+		-- "$GLOW_ROOT/contrib/wireshark/glowctl.lua"
+}
+
 stage_lint() {
-	apt_install clang-format clang-tidy man-db
+	apt_install clang-format clang-tidy man-db lua-check
 	[ -f "$GLOW_BUILD/host/compile_commands.json" ] || configure_and_build "$GLOW_BUILD/host"
 	check clang-format clang_format_clean
 	check clang-tidy clang_tidy_clean
 	check "man page renders cleanly" man_page_clean
 	check "SPDX line in every source file" spdx_everywhere
+	check "dissector clean under luacheck" dissector_clean
 	check "completion, man page and dissector offer the keyword table" keywords_in_step
 }
 
