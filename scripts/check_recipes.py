@@ -163,10 +163,12 @@ def range_failures(name, symbols):
 
 
 def contact_failures():
-    """Every recipe that names a maintainer names the project's."""
+    """Every recipe that names a maintainer names the project's, and so
+    does the security policy (yocto-check-layer looks for it)."""
     maintainer = re.search(r'set\(GLOW_MAINTAINER "(.*)"\)', read(ROOT, "CMakeLists.txt")).group(1)
     named = {"openwrt": re.findall(r"^PKG_MAINTAINER:=(.*)$", read(CONTRIB, "openwrt", "glow-ctl", "Makefile"), re.M),
-             "yocto": re.findall(r"^Maintainer: (.*)$", read(CONTRIB, "yocto", "meta-glow", "README.md"), re.M)}
+             "yocto": re.findall(r"^Maintainer: (.*)$", read(CONTRIB, "yocto", "meta-glow", "README.md"), re.M),
+             "SECURITY.md": re.findall(r"^Maintainer: (.*)$", read(ROOT, "SECURITY.md"), re.M)}
     return [f"{name}: names maintainer {found}, the project's is {maintainer!r}"
             for name, found in named.items() if found != [maintainer]]
 
