@@ -253,7 +253,9 @@ release_sboms_valid() {
 stage_release() {
 	apt_install python3-jsonschema
 	local dist=$GLOW_BUILD/release
-	check "release reproducible under reprotest" release_is_reproducible "$dist" && release_dist=$dist
+	rm -rf "$dist"
+	check "release reproducible under reprotest" release_is_reproducible "$dist"
+	[ -f "$dist/SHA256SUMS" ] && release_dist=$dist
 	check "release bills of materials" release_sboms_valid "$dist"
 }
 
