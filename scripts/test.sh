@@ -485,7 +485,9 @@ host_packages
 apt_install tmux valgrind lintian tshark tcpdump
 for stage in "${selected[@]}"; do
 	say "$(describe "$stage")"
+	stage_started=$SECONDS
 	"stage_${stage//-/_}"
+	echo "($stage took $((SECONDS - stage_started)) s)"
 done
 
 summary
