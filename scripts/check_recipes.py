@@ -18,6 +18,7 @@ LICENSE; the recipes that name a maintainer name the project's.
 Run with Debian's python3 (python3-kconfiglib).
 """
 
+import functools
 import hashlib
 import os
 import re
@@ -134,14 +135,13 @@ class Value:
         self.ranges = []
 
 
-def accepted(constant, value, known={}):  # noqa: B006 (a cache on purpose)
+@functools.cache
+def accepted(constant, value):
     """Whether configuring takes value for constant (the project's own
     check, run alone)."""
-    if (constant, value) not in known:
-        known[constant, value] = subprocess.run(
-            ["cmake", f"-D{constant}={value}", "-P", os.path.join(ROOT, "tests", "check_constants.cmake")],
-            capture_output=True, check=False).returncode == 0
-    return known[constant, value]
+    check = os.path.join(ROOT, "tests", "check_constants.cmake")
+    return subprocess.run(["cmake", f"-D{constant}={value}", "-P", check], capture_output=True,
+                          check=False).returncode == 0
 
 
 def range_failures(name, symbols):

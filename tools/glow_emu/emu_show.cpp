@@ -185,30 +185,6 @@ static long current_tick(const emu_show *show)
 	return static_cast<long>((monotonic_ms() - show->start_ms) / show->tick_ms);
 }
 
-static void draw_show(emu_show *show, const emu_controller *controller);
-
-static bool start_show(emu_show *show, const emu_controller *controller, const char *endpoint, long tick_ms)
-{
-	const char *no_color = getenv("NO_COLOR");
-	const bool colour_allowed = no_color == nullptr || no_color[0] == '\0';
-	if (isatty(STDOUT_FILENO) == 0 || !colour_allowed)
-		return false;
-	struct sigaction action {
-	};
-	action.sa_handler = note_resize;
-	sigemptyset(&action.sa_mask);
-	sigaction(SIGWINCH, &action, nullptr);
-
-	show->showing = true;
-	show->endpoint = endpoint;
-	show->tick_ms = tick_ms;
-	show->start_ms = monotonic_ms();
-	show->columns = terminal_columns();
-	fputs("\033[?25l", stdout); // hide the cursor while drawing
-	draw_show(show, controller);
-	return true;
-}
-
 static void draw_show(emu_show *show, const emu_controller *controller)
 {
 	if (!show->showing)
@@ -234,6 +210,28 @@ static void draw_show(emu_show *show, const emu_controller *controller)
 	show->clear = false;
 	show->drawn_tick = tick;
 	show->dirty = false;
+}
+
+static bool start_show(emu_show *show, const emu_controller *controller, const char *endpoint, long tick_ms)
+{
+	const char *no_color = getenv("NO_COLOR");
+	const bool colour_allowed = no_color == nullptr || no_color[0] == '\0';
+	if (isatty(STDOUT_FILENO) == 0 || !colour_allowed)
+		return false;
+	struct sigaction action {
+	};
+	action.sa_handler = note_resize;
+	sigemptyset(&action.sa_mask);
+	sigaction(SIGWINCH, &action, nullptr);
+
+	show->showing = true;
+	show->endpoint = endpoint;
+	show->tick_ms = tick_ms;
+	show->start_ms = monotonic_ms();
+	show->columns = terminal_columns();
+	fputs("\033[?25l", stdout); // hide the cursor while drawing
+	draw_show(show, controller);
+	return true;
 }
 
 void start_output(emu_show *show, const emu_controller *controller, const char *endpoint, bool live,
