@@ -68,7 +68,7 @@ armhf_size=-
 
 median=$(field median <<<"$timed")
 own_ms=$(python3 -c "print(f'{$median - $(field median <<<"$baseline"):.3f}')")
-machine="$(uname -m), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
+machine="$(uname -m), $(nproc) cores, $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)"
 row="| $(date -u +%Y-%m-%d) | $machine | $runs | $median ($(field p10 <<<"$timed")–$(field p90 <<<"$timed")) | $(field median <<<"$baseline") | $own_ms | $instructions | $peak_kib | $host_size | $armhf_size |"
 
 # Overlapping runs: N released at the same moment, each batch timed from the

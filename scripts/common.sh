@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# shellcheck shell=bash
 # Shared by the scripts: where things are, and installing what is missing.
 # Sourced, not run.
 
@@ -13,7 +14,7 @@ die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 apt_install() {
 	local missing=() package
 	for package in "$@"; do
-		dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+		[ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" = 'install ok installed' ] ||
 			missing+=("$package")
 	done
 	[ ${#missing[@]} -eq 0 ] && return 0
@@ -34,7 +35,7 @@ host_packages() {
 
 # Debian's armel cross compiler and musl for armel (a foreign architecture).
 arm_static_packages() {
-	if ! dpkg --print-foreign-architectures | grep -qx armel; then
+	if ! grep -qx armel <<<"$(dpkg --print-foreign-architectures)"; then
 		[ "$(id -u)" -eq 0 ] || die "armel is not a dpkg architecture here; run as root to add it"
 		dpkg --add-architecture armel
 		GLOW_APT_UPDATED= # the package lists must now include armel's

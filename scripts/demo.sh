@@ -87,7 +87,7 @@ if [ -n "$show" ]; then
 		--port "$port" --time-limit $((seconds * 1000)) &
 	emu_pid=$!
 	for _ in $(seq 100); do
-		ip netns exec "$testnet_controller" ss -Hlun "sport = :$port" | grep -q . && break
+		[ -n "$(ip netns exec "$testnet_controller" ss -Hlun "sport = :$port")" ] && break
 		sleep 0.05
 	done
 	sleep 1

@@ -24,7 +24,7 @@ stages=(
 	"sanitize    clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole suite; any report fails it"
 	"release     scripts/release.sh --check: reprotest builds it twice, varying environment, path, time, locale, umask and more, with the same artefacts; its CycloneDX bills of materials valid"
 	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
-	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion and the dissector against the keyword table, luacheck"
+	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion and the dissector against the keyword table, luacheck, shellcheck"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
 	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant in range; a board build from their options, the source tarball, Ninja and a firmware's flags passes the exchange and the dissector's test on its port"
 	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
@@ -175,7 +175,7 @@ arm_static_binary_fits() {
 	size=$(stripped_size "$1")
 	arch=$(readelf -A "$1" | sed -n 's/.*Tag_CPU_arch: //p')
 	echo "arm static glow_ctl: $size bytes stripped (limit $arm_static_size_limit); CPU arch $arch"
-	readelf -d "$1" | grep -q 'no dynamic section' && [ "$size" -le "$arm_static_size_limit" ] &&
+	grep -q 'no dynamic section' <<<"$(readelf -d "$1")" && [ "$size" -le "$arm_static_size_limit" ] &&
 		[ "$arch" = v5TE ]
 }
 
@@ -190,8 +190,9 @@ arm_static_tarball_holds_the_program() {
 	listing=$(tar -tzf "$work/$name.tar.gz" | grep -v '/$' | sort | tr '\n' ' ')
 	echo "$name.tar.gz: $listing"
 	tar -xzf "$work/$name.tar.gz" -C "$work"
+	local usage
 	[ "$listing" = "$name/bin/glow_ctl $name/share/bash-completion/completions/glow_ctl $name/share/doc/glow-ctl/changelog.gz $name/share/doc/glow-ctl/copyright $name/share/man/man1/glow_ctl.1.gz " ] &&
-		qemu-arm "$work/$name/bin/glow_ctl" -h | grep -qx "Version $version"
+		usage=$(qemu-arm "$work/$name/bin/glow_ctl" -h) && grep -qx "Version $version" <<<"$usage"
 	local status=$?
 	rm -rf "$work"
 	return $status
@@ -346,14 +347,28 @@ dissector_clean() {
 		-- "$GLOW_ROOT/contrib/wireshark/glowctl.lua"
 }
 
+# The shell scripts, by shellcheck (warnings and errors), and without a pipe
+# into a reader that may quit before the writer is done (grep -q, grep -m,
+# head): under pipefail the writer's SIGPIPE fails such a pipe whenever the
+# reader is the quicker, so its result would hang on timing.
+scripts_clean() {
+	local scripts early
+	scripts=("$GLOW_ROOT"/scripts/*.sh "$GLOW_ROOT/bench/run.sh" "$GLOW_ROOT/.ci/run")
+	shellcheck --severity=warning --external-sources --source-path=SCRIPTDIR \
+		--source-path=SCRIPTDIR/../scripts "${scripts[@]}" || return 1
+	early=$(grep -nE '\|[[:space:]]*(grep[[:space:]]+-[a-zA-Z]*[qm]|hea[d]\b)' "${scripts[@]}" || true)
+	[ -z "$early" ] || { echo "a pipe into a reader that quits early: $early"; return 1; }
+}
+
 stage_lint() {
-	apt_install clang-format clang-tidy man-db lua-check
+	apt_install clang-format clang-tidy man-db lua-check shellcheck
 	[ -f "$GLOW_BUILD/host/compile_commands.json" ] || configure_and_build "$GLOW_BUILD/host"
 	check clang-format clang_format_clean
 	check clang-tidy clang_tidy_clean
 	check "man page renders cleanly" man_page_clean
 	check "SPDX line in every source file" spdx_everywhere
 	check "dissector clean under luacheck" dissector_clean
+	check "shell scripts clean under shellcheck, no pipe into grep -q or head" scripts_clean
 	check "completion, man page and dissector offer the keyword table" keywords_in_step
 }
 
@@ -461,6 +476,15 @@ stage_names() {
 	for stage in "${stages[@]}"; do echo "${stage%% *}"; done
 }
 
+# is_stage NAME : whether NAME is one of the stages. A loop, not a pipe into
+# "grep -q": grep quits at the first match, the writer then dies of SIGPIPE
+# and pipefail turns a match into a failure whenever grep is the quicker.
+is_stage() {
+	local stage
+	for stage in "${stages[@]}"; do [ "${stage%% *}" = "$1" ] && return 0; done
+	return 1
+}
+
 # describe NAME : the stage's line of the list.
 describe() {
 	local stage
@@ -478,7 +502,7 @@ fi
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || mapfile -t selected < <(stage_names)
 for name in "${selected[@]}"; do
-	stage_names | grep -qx -- "$name" || die "no stage '$name'; scripts/test.sh --list shows them"
+	is_stage "$name" || die "no stage '$name'; scripts/test.sh --list shows them"
 done
 
 host_packages
