@@ -260,35 +260,46 @@ stage_release() {
 	check "release bills of materials" release_sboms_valid "$dist"
 }
 
-# fuzz_one TARGET : runs one fuzz target from a copy of its seeds.
-fuzz_one() {
-	local target=$1 work
-	work=$(mktemp -d)
-	mkdir "$work/corpus"
-	local status=0
-	(cd "$work" && "$GLOW_BUILD/fuzz/fuzz/fuzz_$target" -max_total_time="$fuzz_seconds" \
-		-close_fd_mask=2 -print_final_stats=1 corpus "$GLOW_ROOT/fuzz/corpus/$target" \
-		>"$work/log" 2>&1) || status=$?
-	local done_line runs
+# fuzz_start TARGET WORK : starts one fuzz target in the background, in the
+# folder WORK, from a copy of its seeds.
+fuzz_start() {
+	mkdir "$2/corpus"
+	(cd "$2" && exec "$GLOW_BUILD/fuzz/fuzz/fuzz_$1" -max_total_time="$fuzz_seconds" \
+		-close_fd_mask=2 -print_final_stats=1 corpus "$GLOW_ROOT/fuzz/corpus/$1" >log 2>&1) &
+}
+
+# fuzz_outcome TARGET WORK STATUS : what the target's run found; fails on a
+# failed run or any crash, leak or timeout it left, which are kept in
+# build/fuzz.
+fuzz_outcome() {
+	local target=$1 work=$2 status=$3 done_line runs
 	done_line=$(grep -E '^#[0-9]+.*DONE' "$work/log" | tail -n 1 || true)
 	runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
 	echo "fuzz_$target: ${runs:-0} runs in $fuzz_seconds s; ${done_line#*DONE }"
 	if [ "$status" -ne 0 ] || ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
 		tail -n 40 "$work/log"
 		cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$GLOW_BUILD/fuzz/" 2>/dev/null || true
-		rm -rf "$work"
 		return 1
 	fi
-	rm -rf "$work"
 }
 
+# The targets run side by side, each for fuzz_seconds: one at a time left
+# the other core idle for a minute.
 stage_fuzz() {
 	clang_packages
 	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/fuzz" -DGLOW_FUZZ=ON -DGLOW_TESTS=OFF \
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo
-	local target
-	for target in command_line reply emu_decode; do
-		check "fuzz_$target" fuzz_one "$target"
+	local targets=(command_line reply emu_decode) pids=() works=() i status
+	for i in "${!targets[@]}"; do
+		works[i]=$(mktemp -d)
+		fuzz_start "${targets[i]}" "${works[i]}"
+		pids[i]=$!
+	done
+	for i in "${!targets[@]}"; do
+		status=0
+		wait "${pids[i]}" || status=$?
+		check "fuzz_${targets[i]}" fuzz_outcome "${targets[i]}" "${works[i]}" "$status"
+		rm -rf "${works[i]}"
 	done
 }
 
