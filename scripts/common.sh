@@ -5,6 +5,10 @@
 
 GLOW_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 GLOW_BUILD=${GLOW_BUILD:-$GLOW_ROOT/build}
+# Downloads kept between runs (the booted guest's packages, the bills of
+# materials' schemas): the user's cache, or the build folder's without a home.
+# shellcheck disable=SC2034 # read by the scripts that source this file
+GLOW_CACHE=${XDG_CACHE_HOME:-${HOME:-$GLOW_BUILD}/.cache}/glow_ctl
 
 say() { printf '\n== %s\n' "$*"; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }

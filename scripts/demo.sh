@@ -55,7 +55,7 @@ if [ -n "$arm_vm" ]; then
 	# run_glow_ctl ARGS... : boots the guest, runs the package's glow_ctl
 	# there once; the launcher prints what it printed and its status.
 	run_glow_ctl() {
-		python3 "$GLOW_ROOT/tools/arm_vm.py" demo "${XDG_CACHE_HOME:-$HOME/.cache}/glow_ctl/arm-vm" \
+		python3 "$GLOW_ROOT/tools/arm_vm.py" demo "$GLOW_CACHE/arm-vm" \
 			"$testnet_controller" glowtap0 "$own" "$interface" cortex-a15 "$package" -- "$@" &
 		vm_pid=$!
 		local status=0

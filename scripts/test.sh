@@ -248,7 +248,7 @@ release_is_reproducible() {
 }
 
 release_sboms_valid() {
-	/usr/bin/python3 "$GLOW_ROOT/scripts/sbom.py" check "${XDG_CACHE_HOME:-$HOME/.cache}/glow_ctl" "$1"/*.cdx.json
+	/usr/bin/python3 "$GLOW_ROOT/scripts/sbom.py" check "$GLOW_CACHE" "$1"/*.cdx.json
 }
 
 stage_release() {
@@ -461,7 +461,7 @@ stage_arm_vm() {
 	done
 	for cpu in cortex-a15 cortex-a7; do
 		check "booted ARM kernel, $cpu" env "${constants[@]}" GLOW_ARM_VM_CPU="$cpu" \
-			GLOW_ARM_VM_CACHE="${XDG_CACHE_HOME:-$HOME/.cache}/glow_ctl/arm-vm" \
+			GLOW_ARM_VM_CACHE="$GLOW_CACHE/arm-vm" \
 			GLOW_ARM_VM_DEB="$dist/glow-ctl_${version}_armhf.deb" \
 			GLOW_ARM_VM_TARBALL="$dist/glow_ctl-$version-linux-arm-static.tar.gz" \
 			GLOW_EMU="$host/tools/glow_emu" GLOW_VERSION="$version" GLOW_MAN_PAGE="$host/docs/glow_ctl.1" \
