@@ -361,7 +361,7 @@ dissector_clean() {
 # The shell scripts, by shellcheck (warnings and errors), and without a pipe
 # into a reader that may quit before the writer is done (grep -q, grep -m,
 # head): under pipefail the writer's SIGPIPE fails such a pipe whenever the
-# reader is the quicker, so its result would hang on timing.
+# reader is the quicker, so its result would depend on timing.
 scripts_clean() {
 	local scripts early
 	scripts=("$GLOW_ROOT"/scripts/*.sh "$GLOW_ROOT/bench/run.sh" "$GLOW_ROOT/.ci/run")
@@ -487,9 +487,8 @@ stage_names() {
 	for stage in "${stages[@]}"; do echo "${stage%% *}"; done
 }
 
-# is_stage NAME : whether NAME is one of the stages. A loop, not a pipe into
-# "grep -q": grep quits at the first match, the writer then dies of SIGPIPE
-# and pipefail turns a match into a failure whenever grep is the quicker.
+# is_stage NAME : whether NAME is one of the stages (a loop: see scripts_clean
+# on pipes into grep -q).
 is_stage() {
 	local stage
 	for stage in "${stages[@]}"; do [ "${stage%% *}" = "$1" ] && return 0; done
