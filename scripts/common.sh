@@ -13,6 +13,10 @@ GLOW_CACHE=${XDG_CACHE_HOME:-${HOME:-$GLOW_BUILD}/.cache}/glow_ctl
 say() { printf '\n== %s\n' "$*"; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
+# How long an install waits for another apt or dpkg (unattended-upgrades on a
+# fresh machine) to let go of dpkg's lock, in seconds.
+apt_lock_wait=600
+
 # apt_install PACKAGE... : installs the packages that are not installed yet,
 # refreshing the package lists once per run.
 apt_install() {
@@ -25,16 +29,18 @@ apt_install() {
 	[ "$(id -u)" -eq 0 ] || die "missing packages (${missing[*]}); run as root to install them"
 	say "installing ${missing[*]}"
 	if [ -z "${GLOW_APT_UPDATED:-}" ]; then
-		apt-get update -q >/dev/null || die "apt-get update failed"
+		apt-get update -q -o DPkg::Lock::Timeout="$apt_lock_wait" >/dev/null || die "apt-get update failed"
 		GLOW_APT_UPDATED=1
 	fi
-	DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" \
+	DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+		-o DPkg::Lock::Timeout="$apt_lock_wait" "${missing[@]}" \
 		>/dev/null || die "apt-get install ${missing[*]} failed"
 }
 
-# The host build's packages: compilers, CMake, GoogleTest, Python, iproute2.
+# The host build's packages: compilers, CMake and make (which CMake only
+# recommends), GoogleTest, Python, iproute2, and git for the source tarball.
 host_packages() {
-	apt_install g++ cmake libgtest-dev googletest python3 iproute2
+	apt_install g++ cmake make libgtest-dev googletest python3 iproute2 git
 }
 
 # Debian's armel cross compiler and musl for armel (a foreign architecture).
