@@ -54,11 +54,9 @@ foreach(constant IN LISTS GLOW_CONSTANTS)
 	endif()
 endforeach()
 set(CPACK_STRIP_FILES ON)
-# glow_ctl calls nothing newer than glibc 2.34 (the package test checks the
-# symbol versions against this).
-if(GLOW_STATIC)
-	set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
-else()
-	set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
-endif()
+# The dependency on the C library is read from the binary when it is packed.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/GlowDebDepends.cmake)
+set(CPACK_GLOW_PROGRAM ${PROJECT_BINARY_DIR}/src/glow_ctl)
+set(CPACK_GLOW_READELF ${CMAKE_READELF})
+set(CPACK_GLOW_STATIC ${GLOW_STATIC})
 include(CPack)
