@@ -21,7 +21,9 @@ command itself never shows (the command writes it with printf).
 import base64
 import glob
 import gzip
+import lzma
 import os
+import platform
 import shlex
 import shutil
 import stat
@@ -104,7 +106,9 @@ def fetch(cache):
     """The kernel, busybox and C library packages, downloaded once into cache.
     Returns {name: path of the .deb}."""
     cache = os.path.abspath(cache)
-    debs = os.path.join(cache, "debs")
+    # Each release's packages apart: the guest boots the kernel of the
+    # Debian this machine runs, also after it was upgraded.
+    debs = os.path.join(cache, "debs", platform.freedesktop_os_release().get("VERSION_CODENAME", "unknown"))
     os.makedirs(debs, exist_ok=True)
     wanted = {"kernel": "linux-image-*-armmp_*_armhf.deb", "busybox": "busybox-static_*_armhf.deb",
               "libc": "libc6_*_armhf.deb"}
@@ -164,6 +168,14 @@ def write_cpio(root, out):
         archive.write(b"\0" * (-(110 + len(trailer)) % 4))
 
 
+def install_module(source, target):
+    """Copies a kernel module, uncompressed: busybox's insmod takes plain
+    ones, and Debian 13 ships them xz-compressed."""
+    opener = {".xz": lzma.open, ".gz": gzip.open}.get(os.path.splitext(source)[1], open)
+    with opener(source, "rb") as module, open(target, "wb") as out:
+        shutil.copyfileobj(module, out)
+
+
 def build_image(packages, work, own, interface, deb=None, tarball=None):
     """Writes work/initrd.gz and returns (kernel, initrd). The guest has the
     package's glow_ctl at /usr/bin/glow_ctl (unpacked from the .deb, beside
@@ -172,16 +184,17 @@ def build_image(packages, work, own, interface, deb=None, tarball=None):
     shutil.rmtree(root, ignore_errors=True)
     kernel_tree = os.path.join(work, "kernel")
     if not os.path.isdir(kernel_tree):
+        # Modules lie in /lib or /usr/lib, compressed or not, by release.
         unpack(packages["kernel"], kernel_tree, "./boot/vmlinuz-*",
-               *(f"./lib/modules/*/{module}" for module in MODULES))
+               *(f"*/modules/*/{module}*" for module in MODULES))
     for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "opt"):
         os.makedirs(os.path.join(root, folder), exist_ok=True)
     unpack(packages["busybox"], root, "./bin/busybox")
     unpack(packages["libc"], root)
     shutil.rmtree(os.path.join(root, "usr", "share"), ignore_errors=True)  # documents and locales
-    module_dir = glob.glob(os.path.join(kernel_tree, "lib", "modules", "*"))[0]
     for module in MODULES:
-        shutil.copy(os.path.join(module_dir, module), os.path.join(root, "modules"))
+        install_module(glob.glob(os.path.join(kernel_tree, "**", "modules", "*", module + "*"), recursive=True)[0],
+                       os.path.join(root, "modules", os.path.basename(module)))
     if deb:
         unpack(deb, root)
     if tarball:
