@@ -8,6 +8,8 @@
 #include "udp_link.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string.h>

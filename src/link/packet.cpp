@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "packet.h"
 
+#include <stdint.h>
 #include <string.h>
 
 // Stores the low 16 bits of value at at[0..1], most significant byte first.

@@ -17,7 +17,7 @@ inline constexpr int packet_entry_size = 4;      // register number, then value
 inline constexpr int packet_entry_value = 2;     // the value's offset in an entry
 
 // Where the entry of channel (0 red, 1 green, 2 blue) starts.
-inline constexpr int packet_entry_offset(int channel)
+constexpr int packet_entry_offset(int channel)
 {
 	return packet_entries_offset + channel * packet_entry_size;
 }

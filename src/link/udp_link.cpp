@@ -5,8 +5,10 @@
 #include "link_config.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/types.h>
 
 #include <errno.h>
 #include <stdio.h>

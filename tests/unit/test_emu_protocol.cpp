@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -70,7 +72,7 @@ TEST(EmuDecode, RejectsWrongLengthsAndForeignRegisters)
 	const std::array<uint8_t, 64> long_buffer{};
 	emu_datagram datagram{};
 	std::string why;
-	for (size_t length : {0, 1, 7, 43, 45, 64}) {
+	for (const size_t length : {0, 1, 7, 43, 45, 64}) {
 		EXPECT_FALSE(decodes(long_buffer.data(), length, &datagram, &why));
 		EXPECT_EQ(why, "length " + std::to_string(length) + ", not 44");
 	}

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // glow_emu --show: which bit is lit at which tick, the colour mix, and the
 // frame that is drawn.
+#include "emu_protocol.h"
 #include "emu_show.h"
+#include "packet.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -78,7 +80,7 @@ std::vector<std::string> visible_lines(const std::string &frame)
 	std::vector<std::string> lines(1);
 	for (size_t i = 0; i < frame.size(); ++i) {
 		if (frame[i] == '\033') {
-			while (i < frame.size() && !(frame[i] >= 0x40 && frame[i] <= 0x7E && frame[i] != '['))
+			while (i < frame.size() && (frame[i] < 0x40 || frame[i] > 0x7E || frame[i] == '['))
 				++i;
 		} else if (frame[i] == '\n') {
 			lines.emplace_back();

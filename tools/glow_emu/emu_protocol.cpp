@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "emu_protocol.h"
 
+#include "packet.h"
 #include "value_keywords.h"
 
+#include <cstdint>
 #include <cstdio>
 
 // Bytes that are neither the sequence nor a register entry must be exactly

@@ -2,10 +2,15 @@
 #include "emu_replies.h"
 
 #include "clock.h"
+#include "emu_options.h"
+#include "emu_protocol.h"
+#include "packet.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 

@@ -2,14 +2,16 @@
 #include "emu_show.h"
 
 #include "clock.h"
+#include "emu_protocol.h"
 
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 namespace
 {
@@ -218,8 +220,7 @@ static bool start_show(emu_show *show, const emu_controller *controller, const c
 	const bool colour_allowed = no_color == nullptr || no_color[0] == '\0';
 	if (isatty(STDOUT_FILENO) == 0 || !colour_allowed)
 		return false;
-	struct sigaction action {
-	};
+	struct sigaction action = {};
 	action.sa_handler = note_resize;
 	sigemptyset(&action.sa_mask);
 	sigaction(SIGWINCH, &action, nullptr);

@@ -20,14 +20,16 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 namespace
 {
@@ -238,8 +240,7 @@ static void serve(emu_server *server)
 
 static void catch_stop_signals()
 {
-	struct sigaction action {
-	};
+	struct sigaction action = {};
 	action.sa_handler = request_stop;
 	sigemptyset(&action.sa_mask);
 	sigaction(SIGINT, &action, nullptr);

@@ -10,7 +10,9 @@
 // call table; a command run under qemu-user is covered too, since qemu turns
 // the guest's calls into native ones.
 #include <linux/audit.h>
+#include <linux/bpf_common.h>
 #include <linux/filter.h>
+#include <linux/prctl.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
