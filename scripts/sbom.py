@@ -29,6 +29,7 @@ import sys
 import tarfile
 import urllib.request
 import uuid
+from importlib import metadata
 from datetime import datetime, timezone
 
 SCHEMA_PACKAGE = "https://registry.npmjs.org/@cyclonedx/cyclonedx-library/-/cyclonedx-library-10.3.0.tgz"
@@ -147,21 +148,44 @@ def schemas(cache):
     return loaded
 
 
-def check(cache, files):
+def additional_items(validator, additional, instance, schema):
+    """Draft 7's additionalItems as jsonschema has it, its message naming the
+    extra items in the order they come: jsonschema 4.10 sorts them to word
+    the message, which fails on objects (a list of several licences, tried
+    against the schema's one-expression form)."""
+    items = schema.get("items", {})
+    if not validator.is_type(instance, "array") or validator.is_type(items, "object"):
+        return
+    extras = instance[len(items):]
+    if validator.is_type(additional, "object"):
+        for index, item in enumerate(extras, len(items)):
+            yield from validator.descend(item, additional, path=index)
+    elif not additional and extras:
+        import jsonschema
+        yield jsonschema.ValidationError(f"Additional items are not allowed ({', '.join(map(repr, extras))} "
+                                         f"{'was' if len(extras) == 1 else 'were'} unexpected)")
+
+
+def bom_validator(loaded):
+    """A Draft 7 validator of the bill of materials schema that finds the
+    two schemas it refers to among the loaded ones, through jsonschema's
+    public interface: a referencing registry where jsonschema has one
+    (4.18 and later), its RefResolver before."""
     import jsonschema  # Debian's python3-jsonschema
-    from jsonschema import _validators
-
-    # jsonschema 4.10 sorts the extra items when it words an error, which
-    # fails on objects (a list of several licences, tried against the
-    # schema's one-expression form); word them in the order they come.
-    _validators.extras_msg = lambda extras: (", ".join(repr(extra) for extra in extras),
-                                        "was" if len(extras) == 1 else "were")
-
-    loaded = schemas(cache)
     bom_schema = loaded[SCHEMAS[0]]
     store = {f"http://cyclonedx.org/schema/{name}": schema for name, schema in loaded.items()}
-    resolver = jsonschema.RefResolver(bom_schema["$id"], bom_schema, store=store)
-    validator = jsonschema.Draft7Validator(bom_schema, resolver=resolver)
+    validator = jsonschema.validators.extend(jsonschema.Draft7Validator, {"additionalItems": additional_items})
+    if tuple(int(part) for part in metadata.version("jsonschema").split(".")[:2]) < (4, 18):
+        return validator(bom_schema, resolver=jsonschema.RefResolver(bom_schema["$id"], bom_schema, store=store))
+    import referencing.jsonschema  # what jsonschema resolves references with since 4.18
+    registry = referencing.Registry().with_resources(
+        (uri, referencing.Resource.from_contents(schema, default_specification=referencing.jsonschema.DRAFT7))
+        for uri, schema in store.items())
+    return validator(bom_schema, registry=registry)
+
+
+def check(cache, files):
+    validator = bom_validator(schemas(cache))
     failed = 0
     for path in files:
         with open(path, encoding="utf-8") as bom_file:
