@@ -6,6 +6,8 @@ the layout, which must decode without a Lua error and carry the expert
 flag."""
 
 import os
+import pwd
+import shutil
 import signal
 import struct
 import subprocess
@@ -24,13 +26,26 @@ FIELDS = ("_ws.col.Info", "glowctl.kind", "glowctl.sequence", "glowctl.led", "gl
 
 def tshark(capture):
     """One dict of FIELDS per frame, as tshark with the dissector decodes
-    them; the board's port set through the dissector's preference."""
-    completed = subprocess.run(
-        ["tshark", "-X", f"lua_script:{DISSECTOR}", "-o", f"glowctl.port:{PORT}", "-r", capture, "-T", "fields",
-         "-E", "separator=/t", "-E", "occurrence=a", *(a for field in FIELDS for a in ("-e", field))],
-        capture_output=True, text=True, timeout=60, check=True)
-    verbose = subprocess.run(["tshark", "-X", f"lua_script:{DISSECTOR}", "-o", f"glowctl.port:{PORT}", "-r",
-                              capture, "-V"], capture_output=True, text=True, timeout=60, check=True).stdout
+    them; the board's port set through the dissector's preference. tshark
+    runs as nobody, as Wireshark advises (4.4 refuses a user's Lua script
+    as root), with copies of the dissector and the capture in a scratch
+    home, so no plugin or preference of the user's own is loaded."""
+    nobody = pwd.getpwnam("nobody")
+    with tempfile.TemporaryDirectory(prefix="glow-tshark-") as home:
+        os.chown(home, nobody.pw_uid, nobody.pw_gid)
+        script, copy = shutil.copy(DISSECTOR, home), shutil.copy(capture, home)
+        for path in (script, copy):
+            os.chmod(path, 0o644)
+
+        def run(*options):
+            return subprocess.run(["tshark", "-X", f"lua_script:{script}", "-o", f"glowctl.port:{PORT}", "-r",
+                                   copy, *options], capture_output=True, text=True, timeout=60, check=True,
+                                  user=nobody.pw_uid, group=nobody.pw_gid, extra_groups=[],
+                                  env={"HOME": home, "PATH": os.environ["PATH"]})
+
+        completed = run("-T", "fields", "-E", "separator=/t", "-E", "occurrence=a",
+                        *(a for field in FIELDS for a in ("-e", field)))
+        verbose = run("-V").stdout
     if "Lua Error" in verbose or "Lua Error" in completed.stderr:
         raise AssertionError(f"the dissector failed:\n{verbose}{completed.stderr}")
     return [dict(zip(FIELDS, line.split("\t"))) for line in completed.stdout.splitlines()]
