@@ -189,8 +189,15 @@ def build_image(packages, work, own, interface, deb=None, tarball=None):
                *(f"*/modules/*/{module}*" for module in MODULES))
     for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "opt"):
         os.makedirs(os.path.join(root, folder), exist_ok=True)
-    unpack(packages["busybox"], root, "./bin/busybox")
+    # Debian 13 merged /usr: its busybox lies in /usr/bin and its C library
+    # in /usr/lib alone, where the loader's path, /lib/ld-linux-armhf.so.3,
+    # reaches it through /lib.
+    unpack(packages["busybox"], root, "*bin/busybox")
+    if os.path.exists(os.path.join(root, "usr", "bin", "busybox")):
+        os.replace(os.path.join(root, "usr", "bin", "busybox"), os.path.join(root, "bin", "busybox"))
     unpack(packages["libc"], root)
+    if not os.path.exists(os.path.join(root, "lib")):
+        os.symlink("usr/lib", os.path.join(root, "lib"))
     shutil.rmtree(os.path.join(root, "usr", "share"), ignore_errors=True)  # documents and locales
     for module in MODULES:
         install_module(glob.glob(os.path.join(kernel_tree, "**", "modules", "*", module + "*"), recursive=True)[0],
