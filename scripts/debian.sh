@@ -68,6 +68,11 @@ trap 'exit 143' TERM
 
 tar -xf "$base" -C "$root"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+# It trusts what this machine trusts (a proxy's own authority, say) once
+# the command installs ca-certificates there.
+mkdir -p "$root/usr/local/share/ca-certificates"
+[ ! -f /etc/ssl/certs/ca-certificates.crt ] ||
+	cp /etc/ssl/certs/ca-certificates.crt "$root/usr/local/share/ca-certificates/this-machine.crt"
 # The clone, then the tracked files as they are now over it.
 git -c safe.directory="$GLOW_ROOT" clone --quiet "$GLOW_ROOT" "$root/glow_ctl"
 tree=$(git -C "$GLOW_ROOT" stash create)
