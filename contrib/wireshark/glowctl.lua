@@ -15,7 +15,9 @@
 -- the fixed byte 0x02, three zero bytes, then three register entries (a
 -- register number, then its 16-bit pattern) for the red, green and blue
 -- channel of one LED: registers 3*led+4, +5 and +6. Whatever departs from
--- that is still shown byte by byte and flagged, never refused.
+-- that is still shown byte by byte and flagged, never refused. A datagram
+-- that the capture cut short (a small snap length) is decoded up to the cut
+-- and flagged as such: its length is the one UDP reports.
 
 local glowctl = Proto("glowctl", "glow_ctl LED controller datagram")
 
@@ -51,10 +53,12 @@ local fields = {
 	kind = ProtoField.string("glowctl.kind", "Kind"),
 	led = ProtoField.uint8("glowctl.led", "LED", base.DEC),
 	register = ProtoField.uint16("glowctl.register", "Register", base.DEC),
-	red = ProtoField.uint16("glowctl.red", "Red", base.HEX),
-	green = ProtoField.uint16("glowctl.green", "Green", base.HEX),
-	blue = ProtoField.uint16("glowctl.blue", "Blue", base.HEX),
-	value = ProtoField.uint16("glowctl.value", "Value", base.HEX),
+	-- The patterns carry the keywords as value strings: the tree reads
+	-- "Red: fast (0x3333)" and a filter can name them (glowctl.red == "fast").
+	red = ProtoField.uint16("glowctl.red", "Red", base.HEX, KEYWORDS),
+	green = ProtoField.uint16("glowctl.green", "Green", base.HEX, KEYWORDS),
+	blue = ProtoField.uint16("glowctl.blue", "Blue", base.HEX, KEYWORDS),
+	value = ProtoField.uint16("glowctl.value", "Value", base.HEX, KEYWORDS),
 	extra = ProtoField.bytes("glowctl.extra", "Bytes past the layout"),
 	cut = ProtoField.bytes("glowctl.cut", "Cut-off field"),
 }
@@ -72,19 +76,35 @@ local experts = {
 	registers = ProtoExpert.new("glowctl.registers.unexpected",
 		"Registers are not one LED's red, green and blue",
 		expert.group.MALFORMED, expert.severity.WARN),
+	unsequenced = ProtoExpert.new("glowctl.write.unsequenced",
+		"Write sent without the controller's sequence: no reply came after the sync",
+		expert.group.SEQUENCE, expert.severity.NOTE),
+	unmatched = ProtoExpert.new("glowctl.sync.values",
+		"Sequence 0xffff with values and no sync before it: a sync carrying values, or a write "
+			.. "after a lost reply whose sync the capture missed",
+		expert.group.SEQUENCE, expert.severity.NOTE),
+	snapped = ProtoExpert.new("glowctl.capture.short", "Cut by the capture",
+		expert.group.UNDECODED, expert.severity.NOTE),
 }
-glowctl.experts = { experts.length, experts.fixed, experts.registers }
+glowctl.experts = {
+	experts.length, experts.fixed, experts.registers, experts.unsequenced, experts.unmatched,
+	experts.snapped,
+}
 
 glowctl.prefs.port = Pref.uint("UDP port", 9000, "The UDP port of the board's build (GLOW_PORT)")
 
 -- Which end sent a sync tells a reply (towards it) from a write (from it):
--- both carry a sequence and run between the same two ports. The first pass
--- over a capture decides each frame's kind; later passes read it back.
-local sync_senders = {}
+-- both carry a sequence and run between the same two ports. And when no
+-- reply comes, glow_ctl sends its write with the sync's own sequence 0xFFFF:
+-- only the order tells that write from the next run's sync, so each end
+-- that sent a sync is kept with whether it still awaits its reply. The
+-- first pass over a capture decides each frame's kind; later passes read it
+-- back.
+local awaiting_reply = {}
 local kind_of_frame = {}
 
 function glowctl.init()
-	sync_senders = {}
+	awaiting_reply = {}
 	kind_of_frame = {}
 end
 
@@ -96,25 +116,37 @@ local function endpoint(address, port)
 	return tostring(address) .. ":" .. tostring(port)
 end
 
--- sync, reply, write, or "datagram" when the capture began past the sync.
-local function frame_kind(pinfo, sequence)
-	local kind = kind_of_frame[pinfo.number]
-	if kind then
-		return kind
+-- The frame's kind: sync, reply, write, or "datagram" when the capture
+-- began past the sync; then the note it earns, if any. with_values: whether
+-- any channel is set (nil when the capture cut the entries off). A datagram
+-- quoted in an ICMP error is not part of the exchange's order: "quoted".
+local function frame_kind(pinfo, sequence, with_values)
+	if pinfo.in_error_pkt then
+		return "quoted"
+	end
+	local known = kind_of_frame[pinfo.number]
+	if known then
+		return known[1], known[2]
 	end
 	local from, to = endpoint(pinfo.src, pinfo.src_port), endpoint(pinfo.dst, pinfo.dst_port)
-	if sync_senders[to] then
+	local kind, note = "datagram", nil
+	if awaiting_reply[to] ~= nil then
 		kind = "reply"
+		awaiting_reply[to] = false
+	elseif sequence == SYNC_SEQUENCE and awaiting_reply[from] then
+		kind, note = "write", experts.unsequenced
+		awaiting_reply[from] = false
+	elseif sequence == SYNC_SEQUENCE and with_values then
+		note = experts.unmatched
 	elseif sequence == SYNC_SEQUENCE then
 		kind = "sync"
-		sync_senders[from] = true
-	elseif sync_senders[from] then
+		awaiting_reply[from] = true
+	elseif awaiting_reply[from] ~= nil then
 		kind = "write"
-	else
-		kind = "datagram"
+		awaiting_reply[from] = false
 	end
-	kind_of_frame[pinfo.number] = kind
-	return kind
+	kind_of_frame[pinfo.number] = { kind, note }
+	return kind, note
 end
 
 -- The bytes of field name that the datagram holds, or nil past its end.
@@ -171,7 +203,8 @@ local function led_of(registers)
 end
 
 -- Adds the register entries the datagram holds; returns the Info column's
--- words for them, and whether they are one LED's.
+-- words for them, whether they are one LED's, and whether any value is set
+-- (nil when not all three entries were captured).
 local function add_entries(tree, tvb)
 	local start = AT.entries[1]
 	local registers = {}
@@ -182,7 +215,7 @@ local function add_entries(tree, tvb)
 		end
 	end
 	if #registers == 0 then
-		return "", true
+		return "", true, nil, nil
 	end
 	local led = led_of(registers)
 	local entries = tree:add(glowctl, tvb(start, #registers * ENTRY_SIZE), "Register entries")
@@ -191,7 +224,7 @@ local function add_entries(tree, tvb)
 	elseif #registers == 3 then
 		entries:add_proto_expert_info(experts.registers)
 	end
-	local words = {}
+	local words, with_values = {}, false
 	for i, register in ipairs(registers) do
 		local offset = start + (i - 1) * ENTRY_SIZE
 		local pattern = tvb(offset + 2, 2):uint()
@@ -201,17 +234,20 @@ local function add_entries(tree, tvb)
 			string.format("%s: %s (0x%04x)", heading, keyword(pattern), pattern))
 		entry:add(fields.register, tvb(offset, 2))
 		entry:add(led and fields[name] or fields.value, tvb(offset + 2, 2))
-			:append_text(" (" .. keyword(pattern) .. ")")
 		words[#words + 1] = name .. " " .. keyword(pattern)
+		with_values = with_values or pattern ~= 0
+	end
+	if #registers < 3 then
+		with_values = nil
 	end
 	if led then
-		return "LED " .. led, true, table.concat(words, ", ")
+		return "LED " .. led, true, table.concat(words, ", "), with_values
 	end
-	return "", #registers < 3, table.concat(words, ", ")
+	return "", #registers < 3, table.concat(words, ", "), with_values
 end
 
--- Shows the bytes of a datagram shorter than the layout that make no whole
--- field.
+-- Shows the bytes at the end of a datagram shorter than the layout, or of
+-- what the capture kept of it, that make no whole field.
 local function add_cut_off(tree, tvb)
 	local size, whole = tvb:len(), 0
 	for _, field_end in ipairs(FIELD_ENDS) do
@@ -224,44 +260,64 @@ local function add_cut_off(tree, tvb)
 	end
 end
 
+-- "N byte(s)".
+local function bytes(count)
+	return count .. (count == 1 and " byte" or " bytes")
+end
+
 function glowctl.dissector(tvb, pinfo, tree)
-	local size = tvb:len()
+	-- size: the datagram's own length, as UDP reports it; captured: what
+	-- the capture kept of it. Fields past the capture are left out, not
+	-- taken for a short datagram.
+	local size, captured = tvb:reported_len(), tvb:len()
 	if size == 0 then
 		return 0
 	end
 	pinfo.cols.protocol = "GLOWCTL"
-	local subtree = tree:add(glowctl, tvb(), "glow_ctl datagram, " .. size .. " bytes")
+	local subtree = tree:add(glowctl, tvb(), "glow_ctl datagram, " .. bytes(size))
 	local sound = true
 	if size ~= LAYOUT_LENGTH then
-		subtree:add_proto_expert_info(experts.length, size .. " bytes; the layout has " .. LAYOUT_LENGTH)
+		subtree:add_proto_expert_info(experts.length, bytes(size) .. "; the layout has " .. LAYOUT_LENGTH)
 		sound = false
 	end
+	local snapped = captured < size
 	sound = add_fixed(subtree, tvb, "length", fields.length, LAYOUT_LENGTH,
 		"The length field is not " .. LAYOUT_LENGTH) and sound
 	sound = add_fixed(subtree, tvb, "tag", fields.tag, TAG, "Not the fixed bytes 0x40 0x20") and sound
 	sound = add_zero(subtree, tvb, "zero1") and sound
-	add_cut_off(subtree, tvb)
 	local range = range_of(tvb, "sequence")
-	if not range then
-		subtree:add(fields.kind, "short"):set_generated()
-		pinfo.cols.info = "short datagram, " .. size .. " bytes"
-		return size
-	end
-	local sequence = range:uint()
-	local item = subtree:add(fields.sequence, range)
-	if sequence == SYNC_SEQUENCE then
-		item:append_text(" (sync)")
+	local sequence = range and range:uint()
+	if range then
+		local item = subtree:add(fields.sequence, range)
+		if sequence == SYNC_SEQUENCE then
+			item:append_text(" (sync)")
+		end
 	end
 	sound = add_zero(subtree, tvb, "zero2") and sound
 	sound = add_fixed(subtree, tvb, "marker", fields.marker, MARKER, "Not the fixed byte 0x02") and sound
 	sound = add_zero(subtree, tvb, "zero3") and sound
-	local led, one_led, channels = add_entries(subtree, tvb)
+	local led, one_led, channels, with_values = add_entries(subtree, tvb)
 	sound = one_led and sound
-	if size > LAYOUT_LENGTH then
+	add_cut_off(subtree, tvb)
+	if captured > LAYOUT_LENGTH then
 		subtree:add(fields.extra, tvb(LAYOUT_LENGTH))
 	end
-	local kind = frame_kind(pinfo, sequence)
+	if snapped then
+		subtree:add_proto_expert_info(experts.snapped, string.format(
+			"The capture kept %s of the datagram's %s; the fields past byte %d are not shown",
+			bytes(captured), bytes(size), captured - 1))
+	end
+	if not sequence then
+		local kind = snapped and "cut" or "short"
+		subtree:add(fields.kind, kind):set_generated()
+		pinfo.cols.info = (snapped and "datagram cut by the capture, " or "short datagram, ") .. bytes(size)
+		return captured
+	end
+	local kind, note = frame_kind(pinfo, sequence, with_values)
 	subtree:add(fields.kind, kind):set_generated()
+	if note then
+		subtree:add_proto_expert_info(note)
+	end
 	local info = kind
 	if kind ~= "sync" then
 		info = info .. string.format(" seq 0x%04x", sequence)
@@ -272,11 +328,17 @@ function glowctl.dissector(tvb, pinfo, tree)
 	if channels and kind ~= "sync" then
 		info = info .. (led ~= "" and ": " or " ") .. channels
 	end
+	if note == experts.unsequenced then
+		info = info .. " [no reply]"
+	end
 	if not sound then
 		info = info .. " [malformed]"
 	end
+	if snapped then
+		info = info .. " [cut by the capture]"
+	end
 	pinfo.cols.info = info
-	return size
+	return captured
 end
 
 local registered_port = glowctl.prefs.port
