@@ -9,7 +9,11 @@ every -D it passes names a constant or an option of the project; the
 Kconfig files parse without warnings (with kconfiglib, as those tools' own
 Kconfig does); Buildroot selects the host CMake the project needs and splits
 a release tarball's URL into a site it accepts; the licence checksums match
-LICENSE; the recipes that name a maintainer name the project's.
+LICENSE; the recipes that name a maintainer name the project's; and each
+recipe's options, expanded as its build tool expands them (Buildroot's and
+OpenWrt's make, BitBake's Python expressions) and split by a shell, hand
+the board's strings to CMake as one argument each, exactly, a blank, a ;,
+a quote and a command substitution included.
 
     python3 check_recipes.py                      the checks; exit 1 on a failure
     python3 check_recipes.py --board NAME=VALUE...  (after the checks) the -D
@@ -22,6 +26,7 @@ import functools
 import hashlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -31,8 +36,14 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 CONTRIB = os.path.join(ROOT, "contrib")
 
 
-# One -D option of a recipe: its name, and the value as the recipe writes it.
-FLAG = r"-D(GLOW_\w+)=(\$\(call qstrip,\$\(\w+\)\)|\S+)"
+# One -D option of a recipe: its name, and the value as the recipe writes it
+# (a make function's call, a BitBake Python expression, or a word).
+FLAG = r"-D(GLOW_\w+)=(\$\{@[^}]*\}|\$\(call \w+,\$\(\w+\)\)|\S+)"
+# Values that a menu or local.conf may hold, which must reach CMake as one
+# argument each, exactly: a blank, a ; that a shell would take for the end
+# of the command, a quote and a command substitution.
+HOSTILE = {"GLOW_INTERFACE": "eth 0", "GLOW_OWN_ADDRESS": "10.0.0.1;true",
+           "GLOW_CONTROLLER_ADDRESS": "10.0.0.2'`false`", "GLOW_PORT": "9100"}
 
 
 def read(*path):
@@ -108,7 +119,7 @@ def yocto():
     layer = os.path.join(CONTRIB, "yocto", "meta-glow", "recipes-support", "glow-ctl")
     recipe = read(layer, *[f for f in os.listdir(layer) if f.endswith(".bb")])
     values = {name[len("GLOW_"):]: Value(value) for name, value in
-              re.findall(r'^(GLOW_\w+) \?= "(.*)"$', recipe, re.M)}
+              re.findall(r'^(GLOW_\w+) \?= "(.*)"$', recipe, re.M) if name in constants()}
     flags = dict(re.findall(FLAG, recipe.replace("\\\n", " ").replace('"', " ")))
     return values, flags, lambda name: f"GLOW_{name}"
 
@@ -173,16 +184,91 @@ def contact_failures():
             for name, found in named.items() if found != [maintainer]]
 
 
-def board_options(flags, board):
-    """The -D options a recipe passes when its variables have the values in
-    board ({variable: value}), replaced as the build tool would, strings
-    unquoted."""
-    options_out = []
-    for name, template in sorted(flags.items()):
-        value = re.sub(r"\$\(call qstrip,\$\((\w+)\)\)|\$\((\w+)\)|\$\{(\w+)\}",
-                       lambda m: board.get(next(n for n in m.groups() if n), "?"), template)
-        options_out.append(f"-D{name}={value}")
-    return options_out
+def shell_words(text):
+    """The arguments a POSIX shell makes of text on a command line."""
+    printed = subprocess.run(["sh", "-c", f"printf '%s\\0' {text}"], capture_output=True, text=True, check=True)
+    return printed.stdout.split("\0")[:-1]
+
+
+def config_value(value):
+    """A value as a Kconfig .config holds it: strings in double quotes."""
+    return value if value.isdigit() else f'"{value}"'
+
+
+def buildroot_options(values):
+    """GLOW_CTL_CONF_OPTS as Buildroot's make expands it, .config holding
+    values ({GLOW_NAME: value})."""
+    stub = ('qstrip = $(strip $(subst ",,$(1)))\ncmake-package =\nBUILD_DIR = /build\n'
+            f'include {os.path.join(CONTRIB, "buildroot", "package", "glow-ctl", "glow-ctl.mk")}\n'
+            '$(info $(GLOW_CTL_CONF_OPTS))\nshow:\n\t@:\n')
+    settings = [f"BR2_PACKAGE_GLOW_CTL_{name[len('GLOW_'):]}={config_value(value)}" for name, value in values.items()]
+    return subprocess.run(["make", "-s", "-f", "-", "show", *settings], input=stub, capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+def openwrt_options(values):
+    """CMAKE_OPTIONS as OpenWrt's make expands the package's Makefile,
+    .config holding values; its build system's includes stubbed."""
+    stubs = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"glow-openwrt-{os.getpid()}")
+    os.makedirs(stubs, exist_ok=True)
+    texts = {"rules.mk": 'qstrip = $(strip $(subst ",,$(1)))\n', "package.mk": "", "cmake.mk": "",
+             "show.mk": "$(info $(CMAKE_OPTIONS))\nshow:\n\t@:\n"}
+    try:
+        for name, text in texts.items():
+            with open(os.path.join(stubs, name), "w", encoding="utf-8") as stub:
+                stub.write(text)
+        settings = [f"CONFIG_GLOW_CTL_{name[len('GLOW_'):]}={config_value(value)}" for name, value in values.items()]
+        return subprocess.run(["make", "-s", "-C", os.path.join(CONTRIB, "openwrt", "glow-ctl"), "-f", "Makefile",
+                               "-f", os.path.join(stubs, "show.mk"), f"TOPDIR={stubs}", f"INCLUDE_DIR={stubs}",
+                               "show", *settings], capture_output=True, text=True, check=True).stdout.strip()
+    finally:
+        shutil.rmtree(stubs)
+
+
+def yocto_options(values):
+    """EXTRA_OECMAKE as BitBake expands the recipe: its line continuations
+    joined, each ${@...} evaluated with the recipe's own Python functions
+    and values as the variables."""
+    layer = os.path.join(CONTRIB, "yocto", "meta-glow", "recipes-support", "glow-ctl")
+    recipe = read(layer, *[f for f in os.listdir(layer) if f.endswith(".bb")])
+    functions = {}
+    for function in re.findall(r"^def .*\n(?:    .*\n)+", recipe, re.M):
+        exec(function, functions)  # noqa: S102 - the project's own recipe
+
+    class Data:
+        @staticmethod
+        def getVar(name):  # noqa: N802 - BitBake's name
+            return values[name]
+
+    text = re.search(r'^EXTRA_OECMAKE \+= "(.*?)"$', recipe, re.M | re.S).group(1).replace("\\\n", " ")
+    return re.sub(r"\$\{@([^}]*)\}", lambda m: str(eval(m.group(1), {**functions, "d": Data})), text)
+
+
+EXPANSIONS = {"buildroot": buildroot_options, "openwrt": openwrt_options, "yocto": yocto_options}
+
+
+def expanded_options(name, values):
+    """The -D options the recipe passes for values ({GLOW_NAME: value}),
+    one argument each, as its build tool expands them and a shell splits
+    them."""
+    return [word for word in shell_words(EXPANSIONS[name](values)) if word.startswith("-D")]
+
+
+def quoting_failures(project):
+    """Each recipe hands the board's strings to CMake as one argument each,
+    exactly, whatever they hold, and drops no option."""
+    values = {**project, **HOSTILE}
+    wanted = sorted(f"-D{name}={value}" for name, value in values.items())
+    failures = []
+    for name in EXPANSIONS:
+        try:
+            passed = sorted(word for word in expanded_options(name, values) if word[2:].split("=")[0] in values)
+        except (subprocess.CalledProcessError, AttributeError) as problem:
+            failures.append(f"{name}: its options cannot be expanded: {problem}")
+            continue
+        if passed != wanted:
+            failures.append(f"{name}: for {HOSTILE} it passes {passed}")
+    return failures
 
 
 def main():
@@ -237,15 +323,14 @@ def main():
     if site != ("https://downloads.example/glow_ctl", f"glow_ctl-{version}.tar.gz"):
         failures.append(f"buildroot: a release tarball's URL gives site and source {site}")
     failures += contact_failures()
+    failures += quoting_failures(project)
     if failures:
         print("\n".join(failures), file=sys.stderr)
         sys.exit(1)
     if sys.argv[1:2] == ["--board"]:
         board = dict(setting.split("=", 1) for setting in sys.argv[2:])
-        passed = set()
-        for name, (flags, variable) in results.items():
-            values = {variable(key[len("GLOW_"):]): board.get(key, default) for key, default in project.items()}
-            passed.add(tuple(board_options(flags, values)))
+        values = {key: board.get(key, default) for key, default in project.items()}
+        passed = {tuple(sorted(expanded_options(name, values))) for name in results}
         if len(passed) != 1:
             sys.exit(f"the recipes pass different options for one board: {passed}")
         print("\n".join(passed.pop()))

@@ -26,7 +26,7 @@ stages=(
 	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
 	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion and the dissector against the keyword table, luacheck, shellcheck"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
-	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant in range; a board build from their options, the source tarball, Ninja and a firmware's flags passes the exchange and the dissector's test on its port"
+	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant in range and hand each value to CMake as typed; a board build from their options, the source tarball, Ninja and a firmware's flags passes the exchange and the dissector's test on its port"
 	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
 	"debian13    a fresh clone in a minimal Debian 13 (mmdebstrap minbase, base system cached): the host, armhf and lint stages there, everything installed by the test command"
 )

@@ -7,12 +7,20 @@ SECTION = "utils"
 LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=62f471abcf4d17bb22c120aa850dbdd1"
 
-# The source: the repository this layer sits in (contrib/yocto/meta-glow).
-# For a release's source tarball instead, see the layer's README: a
-# bbappend empties EXTERNALSRC and sets SRC_URI with its sha256sum.
-inherit externalsrc cmake
-EXTERNALSRC ?= "${@os.path.abspath(os.path.join(d.getVar('THISDIR'), '../../../../..'))}"
-EXTERNALSRC_BUILD ?= "${WORKDIR}/build"
+# The source: the commit checked out in the glow_ctl repository, fetched as
+# git fetches any repository (into DL_DIR), so parsing and building write
+# nothing into the checkout, which may be read-only. By default the
+# repository this layer sits in (contrib/yocto/meta-glow); a copy of the
+# layer elsewhere sets GLOW_REPOSITORY. A release's source tarball, or the
+# working tree through externalsrc: see the layer's README.
+GLOW_REPOSITORY ?= "${@os.path.abspath(os.path.join(d.getVar('THISDIR'), '../../../../..'))}"
+SRC_URI = "git://${GLOW_REPOSITORY};protocol=file;usehead=1;destsuffix=git"
+SRCREV = "${AUTOREV}"
+S = "${@d.getVar('UNPACKDIR') or d.getVar('WORKDIR')}/git"
+
+# The completion goes to glow-ctl-bash-completion, the man page to
+# glow-ctl-doc.
+inherit cmake bash-completion
 
 # The board's wiring, fixed at build time; set them in local.conf or a
 # bbappend, e.g. GLOW_INTERFACE:pn-glow-ctl = "eth0".
@@ -30,13 +38,25 @@ GLOW_REPLY_TIMEOUT_MS ?= "1000"
 GLOW_BIND_WAIT_MS ?= "1500"
 GLOW_BIND_RETRY_MS ?= "2"
 
+# A variable's value quoted for the shell that runs cmake: it reaches CMake
+# as one argument, as set (a blank, a ; or a $ included), for the project's
+# own checks to judge.
+def glow_quoted(d, name):
+    import shlex
+    return shlex.quote(d.getVar(name))
+
 # glow_ctl alone (no emulator, no tests), with the board's wiring; the
 # build type, hardening and debug path maps are the distribution's
 # (GLOW_FIRMWARE).
-EXTRA_OECMAKE += "-DGLOW_FIRMWARE=ON -DGLOW_PROGRAM_ONLY=ON -DGLOW_TESTS=OFF \
-    -DGLOW_INTERFACE=${GLOW_INTERFACE} -DGLOW_PORT=${GLOW_PORT} \
-    -DGLOW_OWN_ADDRESS=${GLOW_OWN_ADDRESS} -DGLOW_CONTROLLER_ADDRESS=${GLOW_CONTROLLER_ADDRESS} \
-    -DGLOW_REPLY_TIMEOUT_MS=${GLOW_REPLY_TIMEOUT_MS} -DGLOW_BIND_WAIT_MS=${GLOW_BIND_WAIT_MS} \
-    -DGLOW_BIND_RETRY_MS=${GLOW_BIND_RETRY_MS}"
-
-FILES:${PN} += "${datadir}/bash-completion"
+EXTRA_OECMAKE += " \
+    -DGLOW_FIRMWARE=ON \
+    -DGLOW_PROGRAM_ONLY=ON \
+    -DGLOW_TESTS=OFF \
+    -DGLOW_INTERFACE=${@glow_quoted(d, 'GLOW_INTERFACE')} \
+    -DGLOW_PORT=${@glow_quoted(d, 'GLOW_PORT')} \
+    -DGLOW_OWN_ADDRESS=${@glow_quoted(d, 'GLOW_OWN_ADDRESS')} \
+    -DGLOW_CONTROLLER_ADDRESS=${@glow_quoted(d, 'GLOW_CONTROLLER_ADDRESS')} \
+    -DGLOW_REPLY_TIMEOUT_MS=${@glow_quoted(d, 'GLOW_REPLY_TIMEOUT_MS')} \
+    -DGLOW_BIND_WAIT_MS=${@glow_quoted(d, 'GLOW_BIND_WAIT_MS')} \
+    -DGLOW_BIND_RETRY_MS=${@glow_quoted(d, 'GLOW_BIND_RETRY_MS')} \
+"
