@@ -273,6 +273,8 @@ stage_release() {
 	check "release reproducible under reprotest" release_is_reproducible "$dist"
 	[ -f "$dist/SHA256SUMS" ] && release_dist=$dist
 	check "release bills of materials" release_sboms_valid "$dist"
+	check "bills of materials checker refuses what is not valid" /usr/bin/python3 \
+		"$GLOW_ROOT/tests/release/test_sbom_check.py" "$GLOW_CACHE" "$dist"/glow-ctl_*_armhf.deb.cdx.json
 }
 
 # fuzz_start TARGET WORK : starts one fuzz target in the background, in the
