@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 SUMMARY = "Sets the colour channels of one LED through the LED controller"
 DESCRIPTION = "glow_ctl sets the red, green and blue channels of one of the \
-device's RGB LEDs through the LED controller, over UDP, in one exchange. \
-It needs the C library alone on the target."
+               device's RGB LEDs through the LED controller, over UDP, in one \
+               exchange. It needs the C library alone on the target."
 SECTION = "utils"
 LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=62f471abcf4d17bb22c120aa850dbdd1"
@@ -14,7 +14,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=62f471abcf4d17bb22c120aa850dbdd1"
 # layer elsewhere sets GLOW_REPOSITORY. A release's source tarball, or the
 # working tree through externalsrc: see the layer's README.
 GLOW_REPOSITORY ?= "${@os.path.abspath(os.path.join(d.getVar('THISDIR'), '../../../../..'))}"
-SRC_URI = "git://${GLOW_REPOSITORY};protocol=file;usehead=1;destsuffix=git"
+SRC_URI = "git://${GLOW_REPOSITORY};protocol=file;usehead=1;nobranch=1;destsuffix=git"
 SRCREV = "${AUTOREV}"
 S = "${@d.getVar('UNPACKDIR') or d.getVar('WORKDIR')}/git"
 
@@ -48,15 +48,13 @@ def glow_quoted(d, name):
 # glow_ctl alone (no emulator, no tests), with the board's wiring; the
 # build type, hardening and debug path maps are the distribution's
 # (GLOW_FIRMWARE).
-EXTRA_OECMAKE += " \
-    -DGLOW_FIRMWARE=ON \
-    -DGLOW_PROGRAM_ONLY=ON \
-    -DGLOW_TESTS=OFF \
-    -DGLOW_INTERFACE=${@glow_quoted(d, 'GLOW_INTERFACE')} \
-    -DGLOW_PORT=${@glow_quoted(d, 'GLOW_PORT')} \
-    -DGLOW_OWN_ADDRESS=${@glow_quoted(d, 'GLOW_OWN_ADDRESS')} \
-    -DGLOW_CONTROLLER_ADDRESS=${@glow_quoted(d, 'GLOW_CONTROLLER_ADDRESS')} \
-    -DGLOW_REPLY_TIMEOUT_MS=${@glow_quoted(d, 'GLOW_REPLY_TIMEOUT_MS')} \
-    -DGLOW_BIND_WAIT_MS=${@glow_quoted(d, 'GLOW_BIND_WAIT_MS')} \
-    -DGLOW_BIND_RETRY_MS=${@glow_quoted(d, 'GLOW_BIND_RETRY_MS')} \
-"
+EXTRA_OECMAKE += "-DGLOW_FIRMWARE=ON \
+                  -DGLOW_PROGRAM_ONLY=ON \
+                  -DGLOW_TESTS=OFF \
+                  -DGLOW_INTERFACE=${@glow_quoted(d, 'GLOW_INTERFACE')} \
+                  -DGLOW_PORT=${@glow_quoted(d, 'GLOW_PORT')} \
+                  -DGLOW_OWN_ADDRESS=${@glow_quoted(d, 'GLOW_OWN_ADDRESS')} \
+                  -DGLOW_CONTROLLER_ADDRESS=${@glow_quoted(d, 'GLOW_CONTROLLER_ADDRESS')} \
+                  -DGLOW_REPLY_TIMEOUT_MS=${@glow_quoted(d, 'GLOW_REPLY_TIMEOUT_MS')} \
+                  -DGLOW_BIND_WAIT_MS=${@glow_quoted(d, 'GLOW_BIND_WAIT_MS')} \
+                  -DGLOW_BIND_RETRY_MS=${@glow_quoted(d, 'GLOW_BIND_RETRY_MS')}"
