@@ -8,9 +8,10 @@
 #
 # COMMAND runs in the clone, /glow_ctl (by default an interactive shell).
 # The clone holds the tracked files as they are now, edits included. CI is
-# passed on, and GLOW_DEBIAN_SUITE names the suite there. The base system comes from the Debian archive this machine's
-# apt uses and is kept in GLOW_CACHE/debian/SUITE with every package the
-# command downloads, so a second run downloads nothing the first did.
+# passed on, and GLOW_DEBIAN_SUITE names the suite there. The base system
+# comes from the Debian archive this machine's apt uses and is kept in
+# GLOW_CACHE/debian/SUITE with every package the command downloads, so a
+# second run downloads nothing the first did.
 #
 # The system lives in mount and PID namespaces of its own: its mounts and
 # its processes end with the run however it ends, and its folder is removed.

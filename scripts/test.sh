@@ -507,7 +507,7 @@ debian13_stages=(host armhf lint)
 # The test command in a minimal Debian 13, its counts added to this run's,
 # once scripts/debian.sh showed it keeps the system apart and cleans up.
 stage_debian13() {
-	local log status=0 line
+	local log status=0 line inner_passed inner_failed inner_skipped
 	check "scripts/debian.sh: a clone in a minimal system, removed however it ends" python3 \
 		"$GLOW_ROOT/tests/scripts/test_debian_runner.py" trixie
 	log=$(mktemp)
