@@ -104,15 +104,22 @@ def buildroot():
     return symbols, flags, lambda name: f"BR2_PACKAGE_GLOW_CTL_{name}"
 
 
+def buildroot_make(expression, settings):
+    """What Buildroot's make expands expression to once it has read
+    glow-ctl.mk, .config holding settings (NAME=VALUE, as .config writes
+    them)."""
+    stub = ('qstrip = $(strip $(subst ",,$(1)))\ncmake-package =\nBUILD_DIR = /build\n'
+            f'include {os.path.join(CONTRIB, "buildroot", "package", "glow-ctl", "glow-ctl.mk")}\n'
+            f'$(info {expression})\nshow:\n\t@:\n')
+    return subprocess.run(["make", "-s", "-f", "-", "show", *settings], input=stub, capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
 def buildroot_tarball_site(url):
     """(GLOW_CTL_SITE, GLOW_CTL_SOURCE) as Buildroot's make reads them from
     glow-ctl.mk when BR2_PACKAGE_GLOW_CTL_TARBALL is url."""
-    stub = ('qstrip = $(strip $(subst ",,$(1)))\ncmake-package =\n'
-            f'include {os.path.join(CONTRIB, "buildroot", "package", "glow-ctl", "glow-ctl.mk")}\n'
-            'show:\n\t@echo "$(GLOW_CTL_SITE) $(GLOW_CTL_SOURCE)"\n')
-    shown = subprocess.run(["make", "-s", "-f", "-", "show", f'BR2_PACKAGE_GLOW_CTL_TARBALL="{url}"'], input=stub,
-                           capture_output=True, text=True, check=True).stdout.split()
-    return tuple(shown)
+    shown = buildroot_make("$(GLOW_CTL_SITE) $(GLOW_CTL_SOURCE)", [f'BR2_PACKAGE_GLOW_CTL_TARBALL="{url}"'])
+    return tuple(shown.split())
 
 
 def yocto():
@@ -198,12 +205,8 @@ def config_value(value):
 def buildroot_options(values):
     """GLOW_CTL_CONF_OPTS as Buildroot's make expands it, .config holding
     values ({GLOW_NAME: value})."""
-    stub = ('qstrip = $(strip $(subst ",,$(1)))\ncmake-package =\nBUILD_DIR = /build\n'
-            f'include {os.path.join(CONTRIB, "buildroot", "package", "glow-ctl", "glow-ctl.mk")}\n'
-            '$(info $(GLOW_CTL_CONF_OPTS))\nshow:\n\t@:\n')
-    settings = [f"BR2_PACKAGE_GLOW_CTL_{name[len('GLOW_'):]}={config_value(value)}" for name, value in values.items()]
-    return subprocess.run(["make", "-s", "-f", "-", "show", *settings], input=stub, capture_output=True, text=True,
-                          check=True).stdout.strip()
+    return buildroot_make("$(GLOW_CTL_CONF_OPTS)", [f"BR2_PACKAGE_GLOW_CTL_{name[len('GLOW_'):]}={config_value(value)}"
+                                                    for name, value in values.items()])
 
 
 def openwrt_options(values):

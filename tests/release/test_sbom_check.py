@@ -52,8 +52,8 @@ class Check(unittest.TestCase):
             with self.subTest(name):
                 result = check(component)
                 self.assertEqual((result.returncode, result.stderr), (1, ""))
-                self.assertRegex(result.stdout, r"^\S+: metadata/component\S*: .+\n(.*\n)*variant\.cdx\.json: not valid "
-                                                r"CycloneDX 1\.5\n$")
+                self.assertRegex(result.stdout, r"^\S+: metadata/component\S*: .+\n(.*\n)*"
+                                                r"variant\.cdx\.json: not valid CycloneDX 1\.5\n$")
 
 
 if __name__ == "__main__":
