@@ -38,15 +38,13 @@ static const option long_options[] = {
 
 // A keyword's byte upper-cased as toupper does in the POSIX locale (only a
 // to z change), without a library call for the program's own text.
-static int upper_keyword_byte(char byte)
+static int upper_keyword_byte(unsigned char byte)
 {
 	return byte >= 'a' && byte <= 'z' ? byte - 'a' + 'A' : byte;
 }
 
-// True when text, upper-cased byte by byte with toupper, equals the keyword
-// upper-cased. Compares in place, so the argument is neither modified nor
-// copied.
-static bool matches_keyword(const char *text, const char *keyword)
+// Compares in place, so the argument is neither modified nor copied.
+bool matches_keyword(const char *text, const char *keyword)
 {
 	for (; *keyword != '\0'; ++text, ++keyword)
 		if (toupper(static_cast<unsigned char>(*text)) != upper_keyword_byte(*keyword))

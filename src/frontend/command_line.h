@@ -33,5 +33,9 @@ int32_t convert_led_index(const char *text);
 // case; any other text selects 0x0000.
 int32_t parse_led_value(const char *text);
 
+// True when text, upper-cased byte by byte with toupper, equals keyword
+// upper-cased as toupper does in the POSIX locale (only a to z change).
+bool matches_keyword(const char *text, const char *keyword);
+
 // Writes the usage text to standard output in one block.
 void print_usage();

@@ -92,6 +92,25 @@ TEST(LedValue, KeywordsMatchInAnyCase)
 		EXPECT_EQ(parse_led_value(c.text), c.pattern) << '"' << c.text << '"';
 }
 
+// Only a to z are upper-cased, in the text and in the keyword alike: the
+// bytes either side of them ('`', '{', '@', '[') and above 0x7F stay as they
+// are, so none of them matches another.
+TEST(LedValue, OnlyLettersChangeCase)
+{
+	const struct {
+		const char *text;
+		const char *keyword;
+		bool matches;
+	} cases[] = {
+		{"ON{", "on{", true},    {"on{", "on[", false}, {"ON[", "on{", false}, {"~", "~", true},
+		{"^", "~", false},       {"@", "`", false},     {"`", "`", true},      {"\xE9", "\xE9", true},
+		{"\xC9", "\xE9", false}, {"Z", "z", true},      {"A", "a", true},      {"on", "on{", false},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(matches_keyword(c.text, c.keyword), c.matches)
+			<< '"' << c.text << "\" ~ \"" << c.keyword << '"';
+}
+
 TEST(LedValue, LeavesItsArgumentAlone)
 {
 	char text[] = "fAsT";
