@@ -184,23 +184,3 @@ stripped_size() {
 	"$strip" -o "$copy" "$1" && stat -c %s "$copy"
 	rm -f "$copy"
 }
-
-# protections BINARY : the hardening an unstripped binary carries, as words:
-# pie (a position-independent executable), ssp (main's frame guarded by the
-# stack protector), fortify (glibc's checked functions called), relro
-# (read-only relocations) and now (immediate binding). Read from the
-# binary's own headers and code, so it holds for any architecture and for
-# static files alike; a static glibc brings __stack_chk_fail with it
-# anyway, so the stack protector is looked for in main's own code. grep
-# reads every line (no -q): under pipefail, a reader that quits early would
-# fail the pipeline when the writer gets SIGPIPE.
-protections() {
-	local found=() objdump=objdump
-	readelf -hW "$1" | grep -E 'Machine: +ARM$' >/dev/null && objdump=arm-linux-gnueabihf-objdump
-	readelf -hW "$1" | grep -E 'Type: +DYN' >/dev/null && found+=(pie)
-	"$objdump" -d --disassemble=main "$1" | grep '<__stack_chk_fail' >/dev/null && found+=(ssp)
-	readelf -sW "$1" | grep -E ' __[a-z_]+_chk(@|$)' >/dev/null && found+=(fortify)
-	readelf -lW "$1" | grep GNU_RELRO >/dev/null && found+=(relro)
-	readelf -dW "$1" 2>/dev/null | grep -E 'BIND_NOW|Flags:.* NOW' >/dev/null && found+=(now)
-	echo "${found[*]}"
-}

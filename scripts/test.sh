@@ -1,54 +1,55 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The test command: installs what is missing, configures, builds, tests.
+# The test command: installs what each stage needs, runs it, adds up.
 #
 #   sudo scripts/test.sh              every stage, as CI runs it
 #   sudo scripts/test.sh STAGE...     those stages alone, e.g. "host" after a small change
 #   scripts/test.sh --list            the stages and what each checks
 #
-# Root is needed for the system tests (network namespaces); without it they
-# report themselves skipped, and under CI=true they fail instead. Each stage
-# builds in its own folder under build/ and ends with counted checks; the
-# last line adds them up as "N passed, N failed, N skipped". A configure or
-# build that fails ends the run there, counted as a failure: nothing runs on
-# binaries an earlier build left.
+# A build variant's stage is its CMake workflow preset (CMakePresets.json):
+# configure, build and CTest, which holds the verdict; the counts come from
+# CTest's JUnit files. The other stages (release, bench, firmware, arm-vm,
+# debian13) are no CMake build and run from here. Root is needed for the
+# system tests (network namespaces); without it they report themselves
+# skipped, and under CI=true they fail instead. A configure or build that
+# fails ends the run there, counted as a failure: nothing runs on binaries
+# an earlier build left. The last line adds up: "N passed, N failed, N skipped".
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
-# The stages, in the order a full run takes them: name, then what it checks.
-stages=(
-	"host        g++, warnings as errors: unit, system and package tests; the binary's hardening"
-	"armhf       the device build (cross compiler), every test under qemu-user; its size, libraries, hardening"
-	"armhf-static  the fully static glibc device build: its system and package tests"
-	"arm-static  the static musl file for every 32-bit ARM board: size, kind, hardening, system tests under four qemu CPUs, tarball"
-	"sanitize    clang with AddressSanitizer and UndefinedBehaviorSanitizer: the whole suite; any report fails it"
+# The stages that are not CMake builds, in the order a full run takes them
+# after the workflow presets: name, then what it checks.
+script_stages=(
 	"release     scripts/release.sh --check: reprotest builds it twice, varying environment, path, time, locale, umask and more, with the same artefacts; its CycloneDX bills of materials valid"
-	"fuzz        the libFuzzer targets from the committed seeds, GLOW_FUZZ_SECONDS (20) s each"
-	"lint        clang-format, clang-tidy, the man page, SPDX lines, the completion and the dissector against the keyword table, luacheck, shellcheck"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
 	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant in range and hand each value to CMake as typed; a board build from their options, the source tarball, Ninja and a firmware's flags passes the exchange and the dissector's test on its port"
 	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
 	"debian13    a fresh clone in a minimal Debian 13 (mmdebstrap minbase, base system cached): the host, armhf and lint stages there, everything installed by the test command"
 )
 
-# Limits, each stated here alone.
-armhf_size_limit=16384       # the device's glow_ctl, stripped, in bytes
-# The static file for every ARM board, stripped. Its read-only relocations
-# end on a page boundary, so the file grows by whole pages of padding: 38 KiB
-# of program and C library take 38 or 42 KiB depending on where code ends.
-arm_static_size_limit=45056
-fuzz_seconds=${GLOW_FUZZ_SECONDS:-20}
-
 jobs=${GLOW_JOBS:-2}
+export CMAKE_BUILD_PARALLEL_LEVEL=$jobs CTEST_PARALLEL_LEVEL=$jobs
+junit=$GLOW_ROOT/build/junit
 passed=0
 failed=0
 skipped=0
 started=$SECONDS
 stage=
-
 closed=
 
-# summary : the closing line.
+# workflow_stages : the workflow presets, "NAME DESCRIPTION" a line.
+workflow_stages() {
+	python3 -c 'import json, sys
+for preset in json.load(open(sys.argv[1]))["workflowPresets"]:
+    print(preset["name"], preset["description"])' "$GLOW_ROOT/CMakePresets.json"
+}
+
+# all_stages : the one stage list, "NAME DESCRIPTION" a line.
+all_stages() {
+	workflow_stages
+	printf '%s\n' "${script_stages[@]}" | sed -E 's/^([^ ]+) +/\1 /'
+}
+
 summary() {
 	say "stages done in $((SECONDS - started)) s: ${selected[*]}"
 	echo "$passed passed, $failed failed, $skipped skipped"
@@ -56,8 +57,7 @@ summary() {
 }
 
 # ended_early : a run that ends before its closing line (an install that
-# failed, a signal) still closes with its counts, the end counted as a
-# failure.
+# failed, a signal) still closes with its counts, the end counted as a failure.
 ended_early() {
 	[ -n "$closed" ] && return
 	echo "FAILED: the run ended early${stage:+, in stage $stage}"
@@ -65,8 +65,8 @@ ended_early() {
 	summary
 }
 
-# stage_failed MESSAGE : the stage cannot go on (its build failed): counted as
-# a failure, and the run ends here.
+# stage_failed MESSAGE : the stage cannot go on: counted as a failure, and
+# the run ends here.
 stage_failed() {
 	echo "FAILED: stage $stage: $*"
 	failed=$((failed + 1))
@@ -74,32 +74,7 @@ stage_failed() {
 	exit 1
 }
 
-# run_ctest DIR [CTEST ARGS...] : runs the suite of one build and adds up its
-# counts. CTest counts a skipped test (exit 77) as passed and lists it as
-# "(Skipped)": here it is counted as skipped.
-run_ctest() {
-	local log
-	log=$(mktemp)
-	local status=0
-	(cd "$1" && ctest -j"$jobs" --output-on-failure "${@:2}") 2>&1 | tee "$log" || status=$?
-	local line not_run
-	line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
-	not_run=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" || true)
-	rm -f "$log"
-	if [ -z "$line" ]; then
-		failed=$((failed + 1))
-		return 0
-	fi
-	local total bad
-	total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-	bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-	passed=$((passed + total - bad - not_run))
-	failed=$((failed + bad))
-	skipped=$((skipped + not_run))
-	[ "$status" -eq 0 ] || [ "$bad" -gt 0 ] || failed=$((failed + 1))
-}
-
-# check NAME COMMAND... : one pass/fail check outside CTest, counted alike.
+# check NAME COMMAND... : one pass/fail check of a script stage.
 check() {
 	local name=$1
 	shift
@@ -112,144 +87,59 @@ check() {
 	fi
 }
 
-# configure_and_build DIR [CMAKE ARGS...] : the stage fails unless both
-# succeed. The build's progress lines are left out; the filter's own status
-# (no other line) does not count, the build's does (pipefail).
-configure_and_build() {
-	local dir=$1
-	shift
-	cmake -S "${source_dir:-$GLOW_ROOT}" -B "$dir" -DGLOW_WERROR=ON "$@" >/dev/null ||
-		stage_failed "configuring $dir failed"
-	cmake --build "$dir" -j"$jobs" 2>&1 | { grep -vE '^\[ *[0-9]+%\]|^\[[0-9]+/[0-9]+\] ' || true; } ||
-		stage_failed "the build in $dir failed"
+# add_junit FILE... : adds up CTest's JUnit files: a test is passed, failed,
+# or skipped (CTest's notrun: exit 77, or a disabled test).
+add_junit() {
+	local counts
+	counts=$(python3 -c 'import sys, xml.etree.ElementTree as tree
+counts = {"run": 0, "fail": 0, "notrun": 0, "disabled": 0}
+for path in sys.argv[1:]:
+    for case in tree.parse(path).iter("testcase"):
+        counts[case.get("status")] += 1
+print(counts["run"], counts["fail"], counts["notrun"] + counts["disabled"])' "$@")
+	read -r p junit_failed s <<<"$counts"
+	echo "CTest: $p passed, $junit_failed failed, $s skipped"
+	passed=$((passed + p))
+	failed=$((failed + junit_failed))
+	skipped=$((skipped + s))
 }
 
-# hardened BINARY PROTECTION... : the binary carries at least these.
-hardened() {
-	local found missing=() wanted
-	found=$(protections "$1")
-	for wanted in "${@:2}"; do
-		[[ " $found " == *" $wanted "* ]] || missing+=("$wanted")
-	done
-	echo "${1#"$GLOW_BUILD/"}: $found${missing[*]:+ (missing: ${missing[*]})}"
-	[ ${#missing[@]} -eq 0 ]
+# run_workflow PRESET : the preset's configure, build and tests. The
+# build's progress lines are left out. A configure or build that fails
+# writes no JUnit file: the stage fails there.
+run_workflow() {
+	local status=0
+	rm -rf "$junit"
+	cmake --workflow --preset "$1" 2>&1 | { grep -vE '^\[ *[0-9]+%\]|^\[[0-9]+/[0-9]+\] ' || true; } ||
+		status=$?
+	compgen -G "$junit/*.xml" >/dev/null || stage_failed "the workflow $1 ended before its tests"
+	add_junit "$junit"/*.xml
+	# A failure no test shows (a test step that ran nothing).
+	[ "$status" -eq 0 ] || [ "$junit_failed" -gt 0 ] || failed=$((failed + 1))
 }
 
-stage_host() {
-	configure_and_build "$GLOW_BUILD/host"
-	check "host binary hardened" hardened "$GLOW_BUILD/host/src/glow_ctl" pie ssp fortify relro now
-	run_ctest "$GLOW_BUILD/host"
-}
-
-# The cross builds' system tests run the host-built glow_emu and no_socket
-# (already there after the host stage).
-host_tools() {
-	cmake -S "$GLOW_ROOT" -B "$GLOW_BUILD/host" -DGLOW_WERROR=ON >/dev/null ||
-		stage_failed "configuring $GLOW_BUILD/host for the host tools failed"
-	cmake --build "$GLOW_BUILD/host" -j"$jobs" --target glow_emu no_socket >/dev/null ||
-		stage_failed "building the host tools failed"
-}
-
-armhf_configure_and_build() {
-	apt_install g++-arm-linux-gnueabihf qemu-user binutils
-	host_tools
-	configure_and_build "$1" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
-		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools" "${@:2}"
-}
-
-# The device binary fits its limit stripped and needs the C library alone:
-# libc.so.6, and its loader, which on ARM holds the stack protector's guard.
-device_binary_fits() {
-	local size needed
-	size=$(stripped_size "$1")
-	needed=$(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ' | sed 's/ $//')
-	echo "armhf glow_ctl: $size bytes stripped (limit $armhf_size_limit); NEEDED: $needed"
-	[ "$size" -le "$armhf_size_limit" ] && [ "$needed" = "ld-linux-armhf.so.3 libc.so.6" ]
-}
-
-stage_armhf() {
-	local dir=$GLOW_BUILD/armhf
-	armhf_configure_and_build "$dir"
-	check "armhf binary size and libraries" device_binary_fits "$dir/src/glow_ctl"
-	check "armhf binary hardened" hardened "$dir/src/glow_ctl" pie ssp fortify relro now
-	run_ctest "$dir"
-}
-
-stage_armhf_static() {
-	local dir=$GLOW_BUILD/armhf-static
-	armhf_configure_and_build "$dir" -DGLOW_STATIC=ON
-	echo "armhf static glow_ctl: $(stripped_size "$dir/src/glow_ctl") bytes stripped"
-	check "armhf static binary hardened" hardened "$dir/src/glow_ctl" ssp fortify relro
-	run_ctest "$dir" -L 'system|package'
-}
-
-# The one file for every board: static, ARMv5TE, within its limit stripped.
-arm_static_binary_fits() {
-	local size arch
-	size=$(stripped_size "$1")
-	arch=$(readelf -A "$1" | sed -n 's/.*Tag_CPU_arch: //p')
-	echo "arm static glow_ctl: $size bytes stripped (limit $arm_static_size_limit); CPU arch $arch"
-	grep -q 'no dynamic section' <<<"$(readelf -d "$1")" && [ "$size" -le "$arm_static_size_limit" ] &&
-		[ "$arch" = v5TE ]
-}
-
-# The tarball holds the program, its man page, completion, licence and
-# changelog, and its glow_ctl runs.
-arm_static_tarball_holds_the_program() {
-	local work name listing version
-	work=$(mktemp -d)
-	version=$(cache_value "$1" CMAKE_PROJECT_VERSION)
-	name=glow_ctl-$version-linux-arm-static
-	(cd "$1" && cpack -G TGZ -B "$work" >/dev/null) || { rm -rf "$work"; return 1; }
-	listing=$(tar -tzf "$work/$name.tar.gz" | grep -v '/$' | sort | tr '\n' ' ')
-	echo "$name.tar.gz: $listing"
-	tar -xzf "$work/$name.tar.gz" -C "$work"
-	local usage
-	[ "$listing" = "$name/bin/glow_ctl $name/share/bash-completion/completions/glow_ctl $name/share/doc/glow-ctl/changelog.gz $name/share/doc/glow-ctl/copyright $name/share/man/man1/glow_ctl.1.gz " ] &&
-		usage=$(qemu-arm "$work/$name/bin/glow_ctl" -h) && grep -qx "Version $version" <<<"$usage"
-	local status=$?
-	rm -rf "$work"
-	return $status
-}
-
-stage_arm_static() {
-	arm_static_packages
-	apt_install qemu-user g++-arm-linux-gnueabihf
-	local dir=$GLOW_BUILD/arm-static cpu
-	host_tools
-	configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-musleabi.cmake" \
-		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools"
-	check "arm static binary size and kind" arm_static_binary_fits "$dir/src/glow_ctl"
-	# musl has no fortified functions, and a static file binds nothing.
-	check "arm static binary hardened" hardened "$dir/src/glow_ctl" ssp relro
-	# ARMv5TE, ARMv6, and two ARMv7 cores.
-	for cpu in arm926 arm1176 cortex-a7 cortex-a15; do
-		echo "QEMU_CPU=$cpu"
-		QEMU_CPU=$cpu run_ctest "$dir"
-	done
-	check "arm static tarball" arm_static_tarball_holds_the_program "$dir"
-}
-
-# clang_runtime_package : the sanitizer and fuzzer runtime of the installed
-# clang (libclang-rt-14-dev for clang 14).
-clang_runtime_package() {
+# clang_packages : clang and the sanitizer and fuzzer runtime of its
+# version (libclang-rt-14-dev for clang 14).
+clang_packages() {
+	apt_install clang
 	local major
 	major=$(clang -dumpversion | cut -d. -f1)
 	[ -n "$major" ] || die "cannot tell the version of clang"
-	echo "libclang-rt-$major-dev"
+	apt_install "libclang-rt-$major-dev"
 }
 
-clang_packages() {
-	apt_install clang
-	apt_install "$(clang_runtime_package)"
-}
-
-stage_sanitize() {
-	clang_packages
-	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/sanitize" -DGLOW_SANITIZE=ON \
-		-DCMAKE_BUILD_TYPE=Debug
-	ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		run_ctest "$GLOW_BUILD/sanitize"
+# stage_packages STAGE : installs what the stage uses beyond the host's.
+stage_packages() {
+	case $1 in
+	armhf | armhf-static) apt_install g++-arm-linux-gnueabihf qemu-user binutils ;;
+	arm-static) arm_static_packages && apt_install qemu-user ;;
+	sanitize | fuzz) clang_packages ;;
+	coverage) apt_install gcovr ;;
+	lint) apt_install clang-format clang-tidy man-db lua-check shellcheck ;;
+	release) apt_install python3-jsonschema ca-certificates npm ;;
+	firmware) apt_install python3-kconfiglib ninja-build g++-arm-linux-gnueabihf qemu-user binutils ;;
+	arm-vm) apt_install qemu-system-arm ;;
+	esac
 }
 
 # The release is built twice by reprotest and compared; its bills of
@@ -257,147 +147,16 @@ stage_sanitize() {
 # boots what it made.
 release_dist=
 
-release_is_reproducible() {
-	"$GLOW_ROOT/scripts/release.sh" --check --dist "$1" | tail -n 12
-}
-
-release_sboms_valid() {
-	/usr/bin/python3 "$GLOW_ROOT/scripts/sbom.py" check "$GLOW_CACHE" "$1"/*.cdx.json
-}
-
 stage_release() {
-	# The schemas come over HTTPS: ca-certificates, which a minimal system lacks.
-	apt_install python3-jsonschema ca-certificates
 	local dist=$GLOW_BUILD/release
 	rm -rf "$dist"
-	check "release reproducible under reprotest" release_is_reproducible "$dist"
+	check "release reproducible under reprotest" bash -c '"$1" --check --dist "$2" | tail -n 12' _ \
+		"$GLOW_ROOT/scripts/release.sh" "$dist"
 	[ -f "$dist/SHA256SUMS" ] && release_dist=$dist
-	check "release bills of materials" release_sboms_valid "$dist"
+	check "release bills of materials" /usr/bin/python3 "$GLOW_ROOT/scripts/sbom.py" check "$GLOW_CACHE" \
+		"$dist"/*.cdx.json
 	check "bills of materials checker refuses what is not valid" /usr/bin/python3 \
 		"$GLOW_ROOT/tests/release/test_sbom_check.py" "$GLOW_CACHE" "$dist"/glow-ctl_*_armhf.deb.cdx.json
-}
-
-# fuzz_start TARGET WORK : starts one fuzz target in the background, in the
-# folder WORK, from a copy of its seeds.
-fuzz_start() {
-	mkdir "$2/corpus"
-	(cd "$2" && exec "$GLOW_BUILD/fuzz/fuzz/fuzz_$1" -max_total_time="$fuzz_seconds" \
-		-close_fd_mask=2 -print_final_stats=1 corpus "$GLOW_ROOT/fuzz/corpus/$1" >log 2>&1) &
-}
-
-# fuzz_outcome TARGET WORK STATUS : what the target's run found; fails on a
-# failed run or any crash, leak or timeout it left, which are kept in
-# build/fuzz.
-fuzz_outcome() {
-	local target=$1 work=$2 status=$3 done_line runs
-	done_line=$(grep -E '^#[0-9]+.*DONE' "$work/log" | tail -n 1 || true)
-	runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
-	echo "fuzz_$target: ${runs:-0} runs in $fuzz_seconds s; ${done_line#*DONE }"
-	if [ "$status" -ne 0 ] || ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* >/dev/null 2>&1; then
-		tail -n 40 "$work/log"
-		cp "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$GLOW_BUILD/fuzz/" 2>/dev/null || true
-		return 1
-	fi
-}
-
-# The targets run side by side, each for fuzz_seconds: one at a time left
-# the other core idle for a minute.
-stage_fuzz() {
-	clang_packages
-	CC=clang CXX=clang++ configure_and_build "$GLOW_BUILD/fuzz" -DGLOW_FUZZ=ON -DGLOW_TESTS=OFF \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo
-	local targets=(command_line reply emu_decode) pids=() works=() i status
-	for i in "${!targets[@]}"; do
-		works[i]=$(mktemp -d)
-		fuzz_start "${targets[i]}" "${works[i]}"
-		pids[i]=$!
-	done
-	for i in "${!targets[@]}"; do
-		status=0
-		wait "${pids[i]}" || status=$?
-		check "fuzz_${targets[i]}" fuzz_outcome "${targets[i]}" "${works[i]}" "$status"
-		rm -rf "${works[i]}"
-	done
-}
-
-sources() {
-	(cd "$GLOW_ROOT" && git ls-files -co --exclude-standard -- '*.cpp' '*.h')
-}
-
-clang_format_clean() {
-	(cd "$GLOW_ROOT" && sources | xargs clang-format --dry-run -Werror)
-}
-
-clang_tidy_clean() {
-	(cd "$GLOW_ROOT" && sources | grep '\.cpp$' | grep -v '^fuzz/' |
-		xargs -P "$jobs" -n 4 clang-tidy -p "$GLOW_BUILD/host" --quiet 2>/dev/null |
-		{ ! grep -E '(warning|error):'; })
-}
-
-# Every file of the project's own carries its licence's SPDX line.
-spdx_everywhere() {
-	local missing
-	missing=$(cd "$GLOW_ROOT" && git ls-files -co --exclude-standard | grep -vE '(^|/)corpus/|\.md$|^LICENSE$|^\.' |
-		xargs grep -L 'SPDX-License-Identifier: MIT' || true)
-	[ -z "$missing" ] || { echo "no SPDX line: $missing"; return 1; }
-}
-
-man_page_clean() {
-	local warnings
-	warnings=$(MANWIDTH=80 man --warnings -l "$GLOW_BUILD/host/docs/glow_ctl.1" 2>&1 >/dev/null)
-	[ -z "$warnings" ] || { echo "$warnings"; return 1; }
-}
-
-# The completion, the man page and the Wireshark dissector are written by
-# hand: the completion offers exactly the keywords of the table the program
-# reads, and the man page's table and the dissector give each its pattern.
-keywords_in_step() {
-	local entries names completion name pattern
-	entries=$(grep -oE '\{"[a-z]+", 0x[0-9A-F]{4}\}' "$GLOW_ROOT/src/frontend/value_keywords.h" |
-		sed -E 's/\{"([a-z]+)", (0x[0-9A-F]{4})\}/\1 \2/')
-	names=$(cut -d' ' -f1 <<<"$entries" | sort | tr '\n' ' ')
-	completion=$(sed -n "s/^[[:space:]]*local keywords='\(.*\)'$/\1/p" "$GLOW_ROOT/completion/glow_ctl" |
-		tr ' ' '\n' | sort | tr '\n' ' ')
-	echo "keywords: $names; completion: $completion"
-	[ -n "$entries" ] && [ "$names" = "$completion" ] || return 1
-	while read -r name pattern; do
-		grep -qP "^$name( \\(any other\\))?\t$pattern\t" "$GLOW_ROOT/docs/glow_ctl.1.in" ||
-			{ echo "the man page's table lacks $name $pattern"; return 1; }
-		grep -qF "[$pattern] = \"$name\"" "$GLOW_ROOT/contrib/wireshark/glowctl.lua" ||
-			{ echo "the dissector's keywords lack $name $pattern"; return 1; }
-	done <<<"$entries"
-}
-
-# The dissector is Lua 5.2, as Debian 12's Wireshark runs it, using
-# Wireshark's own globals alone.
-dissector_clean() {
-	luacheck --no-color --std lua52 --read-globals Proto ProtoField ProtoExpert expert base Pref DissectorTable \
-		-- "$GLOW_ROOT/contrib/wireshark/glowctl.lua"
-}
-
-# The shell scripts, by shellcheck (warnings and errors), and without a pipe
-# into a reader that may quit before the writer is done (grep -q, grep -m,
-# head): under pipefail the writer's SIGPIPE fails such a pipe whenever the
-# reader is the quicker, so its result would depend on timing.
-scripts_clean() {
-	local scripts early
-	scripts=("$GLOW_ROOT"/scripts/*.sh "$GLOW_ROOT/bench/run.sh" "$GLOW_ROOT/.ci/run")
-	shellcheck --severity=warning --external-sources --source-path=SCRIPTDIR \
-		--source-path=SCRIPTDIR/../scripts "${scripts[@]}" || return 1
-	early=$(grep -nE '\|[[:space:]]*(grep[[:space:]]+-[a-zA-Z]*[qm]|hea[d]\b)' "${scripts[@]}" || true)
-	[ -z "$early" ] || { echo "a pipe into a reader that quits early: $early"; return 1; }
-}
-
-stage_lint() {
-	apt_install clang-format clang-tidy man-db lua-check shellcheck
-	[ -f "$GLOW_BUILD/host/compile_commands.json" ] || configure_and_build "$GLOW_BUILD/host"
-	check clang-format clang_format_clean
-	check clang-tidy clang_tidy_clean
-	check "man page renders cleanly" man_page_clean
-	check "SPDX line in every source file" spdx_everywhere
-	check "dissector clean under luacheck" dissector_clean
-	check "shell scripts clean under shellcheck, no pipe into grep -q or head" scripts_clean
-	check "completion, man page and dissector offer the keyword table" keywords_in_step
 }
 
 stage_bench() {
@@ -407,6 +166,13 @@ stage_bench() {
 		echo "SKIPPED: the benchmark needs root"
 		skipped=$((skipped + 1))
 	fi
+}
+
+# host_build : the host variant configured and built, for what the script
+# stages take from it (glow_emu, the man page, the constants).
+host_build() {
+	[ -x "$GLOW_BUILD/host/tools/glow_emu" ] && return
+	{ cmake --preset host && cmake --build --preset host; } >/dev/null || stage_failed "building the host variant failed"
 }
 
 # A board other than the default, as a firmware build would set it.
@@ -432,8 +198,7 @@ firmware_flags_alone() {
 # back, it passes the exchange, command-line and dissector cases against
 # that board's addresses, port and interface.
 stage_firmware() {
-	apt_install python3-kconfiglib ninja-build g++-arm-linux-gnueabihf qemu-user binutils
-	local dir=$GLOW_BUILD/armhf-board options work tree tarball
+	local dir=$GLOW_BUILD/armhf-board options work tree tarball source
 	# Debian's python3, where Debian's python3-kconfiglib is.
 	check "firmware recipes offer every constant, in range" /usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py"
 	# The check says itself why it cannot make the list.
@@ -447,22 +212,25 @@ stage_firmware() {
 	work=$(mktemp -d)
 	tarball=$(source_tarball "${tree:-HEAD}" "$work")
 	tar -xzf "$tarball" -C "$work"
+	source=$work/glow-ctl-$(commit_version "${tree:-HEAD}")
 	echo "built from $(basename "$tarball") of ${tree:-HEAD}, unpacked outside the checkout"
-	host_tools
-	rm -rf "$dir"
-	CFLAGS=$firmware_flags CXXFLAGS=$firmware_flags source_dir=$work/glow-ctl-$(commit_version "${tree:-HEAD}") \
-		configure_and_build "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
-		-DGLOW_HOST_TOOLS_DIR="$GLOW_BUILD/host/tools" "${options[@]}" -DGLOW_TESTS=ON
+	rm -rf "$dir" "$junit"
+	CFLAGS=$firmware_flags CXXFLAGS=$firmware_flags cmake -S "$source" -B "$dir" -G Ninja -DGLOW_WERROR=ON \
+		-DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" "${options[@]}" -DGLOW_TESTS=ON \
+		>/dev/null || stage_failed "configuring $dir failed"
+	cmake --build "$dir" >/dev/null || stage_failed "the build in $dir failed"
 	check "firmware build takes the firmware's flags alone" firmware_flags_alone "$dir"
-	run_ctest "$dir" -R 'system\.(exchange|command_line|dissector)'
+	(cd "$dir" && ctest --output-on-failure --output-junit "$junit/firmware.xml" \
+		-R 'system\.(exchange|command_line|dissector)') || true
+	compgen -G "$junit/*.xml" >/dev/null || stage_failed "the firmware build's tests did not run"
+	add_junit "$junit"/*.xml
 	rm -rf "$work"
 }
 
 # The booted guest runs what a release of the last commit ships: the
 # packages' and the tarball's exact bytes, the release stage's when it ran.
 stage_arm_vm() {
-	apt_install qemu-system-arm
-	host_tools
+	host_build
 	local dist=$release_dist host=$GLOW_BUILD/host cpu version
 	if [ -z "$dist" ]; then
 		dist=$GLOW_BUILD/arm-vm/dist
@@ -524,37 +292,28 @@ stage_debian13() {
 	[ "$status" -eq 0 ] || [ "$inner_failed" -gt 0 ] || failed=$((failed + 1))
 }
 
-stage_names() {
-	local stage
-	for stage in "${stages[@]}"; do echo "${stage%% *}"; done
+# run_stage NAME : a script stage's function, or the workflow preset.
+run_stage() {
+	if declare -F "stage_${1//-/_}" >/dev/null; then
+		"stage_${1//-/_}"
+	else
+		run_workflow "$1"
+	fi
 }
 
-# is_stage NAME : whether NAME is one of the stages (a loop: see scripts_clean
-# on pipes into grep -q).
-is_stage() {
-	local stage
-	for stage in "${stages[@]}"; do [ "${stage%% *}" = "$1" ] && return 0; done
-	return 1
-}
-
-# describe NAME : the stage's line of the list.
-describe() {
-	local stage
-	for stage in "${stages[@]}"; do
-		[ "${stage%% *}" = "$1" ] || continue
-		local what=${stage#* }
-		printf '%-13s %s\n' "$1" "${what#"${what%%[! ]*}"}"
-	done
-}
+# Reading the presets takes python3, which a minimal system lacks.
+command -v python3 >/dev/null || host_packages
+mapfile -t stage_lines < <(all_stages)
+stage_names=("${stage_lines[@]%% *}")
 
 if [ "${1:-}" = "--list" ]; then
-	for name in $(stage_names); do describe "$name"; done
+	for line in "${stage_lines[@]}"; do printf '%-13s %s\n' "${line%% *}" "${line#* }"; done
 	exit 0
 fi
 selected=("$@")
-[ ${#selected[@]} -gt 0 ] || mapfile -t selected < <(stage_names)
+[ ${#selected[@]} -gt 0 ] || selected=("${stage_names[@]}")
 for name in "${selected[@]}"; do
-	is_stage "$name" || die "no stage '$name'; scripts/test.sh --list shows them"
+	[[ " ${stage_names[*]} " == *" $name "* ]] || die "no stage '$name'; scripts/test.sh --list shows them"
 done
 # Inside the minimal Debian that scripts/debian.sh makes, a full run leaves
 # out the stage that makes one.
@@ -570,9 +329,10 @@ trap 'exit 143' TERM
 host_packages
 apt_install tmux valgrind lintian tshark tcpdump
 for stage in "${selected[@]}"; do
-	say "$(describe "$stage")"
+	say "$stage: $(all_stages | sed -n "s/^$stage //p")"
 	stage_started=$SECONDS
-	"stage_${stage//-/_}"
+	stage_packages "$stage"
+	run_stage "$stage"
 	echo "($stage took $((SECONDS - stage_started)) s)"
 done
 
