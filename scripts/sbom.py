@@ -14,8 +14,9 @@ the package's copyright file). The time is SOURCE_DATE_EPOCH and the serial
 number follows from the artefact, so the same build gives the same bytes.
 
 check: validates each file against the CycloneDX 1.5 JSON schema as the
-CycloneDX project publishes it in its npm library (downloaded once from the
-npm registry into SCHEMA_CACHE, its checksum checked), and checks that it
+CycloneDX project publishes it in its npm library (fetched once by npm
+itself, by name and pinned version, into SCHEMA_CACHE, its checksum
+checked), and checks that it
 names the SHA-256 of the artefact beside it. Run with Debian's python3
 (python3-jsonschema).
 """
@@ -27,12 +28,11 @@ import re
 import subprocess
 import sys
 import tarfile
-import urllib.request
 import uuid
 from importlib import metadata
 from datetime import datetime, timezone
 
-SCHEMA_PACKAGE = "https://registry.npmjs.org/@cyclonedx/cyclonedx-library/-/cyclonedx-library-10.3.0.tgz"
+SCHEMA_PACKAGE = "@cyclonedx/cyclonedx-library@10.3.0"
 SCHEMA_SHA256 = "9833bd949052eb18218dd64b13ad62d9246f7395eef01c66dad08fcbacf74f01"
 SCHEMAS = ("bom-1.5.SNAPSHOT.schema.json", "spdx.SNAPSHOT.schema.json", "jsf-0.82.SNAPSHOT.schema.json")
 
@@ -132,8 +132,12 @@ def schemas(cache):
     folder = os.path.join(cache, "cyclonedx-schema")
     if not all(os.path.exists(os.path.join(folder, name)) for name in SCHEMAS):
         os.makedirs(folder, exist_ok=True)
-        archive = os.path.join(folder, "library.tgz")
-        urllib.request.urlretrieve(SCHEMA_PACKAGE, archive)
+        # npm pack prints the name of the tarball it wrote.
+        packed = subprocess.run(["npm", "pack", "--silent", "--pack-destination", folder, SCHEMA_PACKAGE],
+                                check=True, capture_output=True, text=True).stdout.split()
+        if not packed:
+            sys.exit(f"npm pack {SCHEMA_PACKAGE} wrote no tarball")
+        archive = os.path.join(folder, packed[-1])
         if sha256(archive) != SCHEMA_SHA256:
             sys.exit(f"{SCHEMA_PACKAGE}: unexpected SHA-256")
         with tarfile.open(archive) as library:

@@ -1,0 +1,40 @@
+# SPDX-License-Identifier: MIT
+# The value keywords as src/frontend/value_keywords.h states them, for what
+# the build makes from them: the completion's word list and the man page's
+# table. The header is the one place they are written.
+#   glow_read_keywords()  sets GLOW_KEYWORD_NAMES ("on slow ...", table order)
+#                         and GLOW_MAN_KEYWORD_ROWS (the man page's tbl rows)
+
+function(glow_read_keywords)
+	set(header ${PROJECT_SOURCE_DIR}/src/frontend/value_keywords.h)
+	set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${header})
+	file(READ ${header} text)
+	string(REGEX MATCHALL "\\{\"[a-z]+\", 0x[0-9A-F][0-9A-F][0-9A-F][0-9A-F]\\}" entries "${text}")
+	if(NOT entries)
+		message(FATAL_ERROR "${header}: no keyword entries {\"name\", 0xHHHH} found")
+	endif()
+	set(names "")
+	set(rows "")
+	foreach(entry IN LISTS entries)
+		string(REGEX REPLACE "^\\{\"([a-z]+)\", (0x[0-9A-F]+)\\}$" "\\1;\\2" fields "${entry}")
+		list(GET fields 0 name)
+		list(GET fields 1 pattern)
+		# The bits, most significant first, as the controller plays them.
+		set(bits "")
+		foreach(bit RANGE 15 0 -1)
+			math(EXPR set "(${pattern} >> ${bit}) & 1")
+			string(APPEND bits ${set})
+		endforeach()
+		# Any text that matches no keyword selects 0x0000, as off does.
+		if(pattern STREQUAL "0x0000")
+			set(name "${name} (any other)")
+		endif()
+		string(APPEND rows "${name}\t${pattern}\t${bits}\n")
+		string(REGEX REPLACE " .*" "" word "${name}")
+		list(APPEND names ${word})
+	endforeach()
+	list(JOIN names " " names)
+	string(STRIP "${rows}" rows)
+	set(GLOW_KEYWORD_NAMES "${names}" PARENT_SCOPE)
+	set(GLOW_MAN_KEYWORD_ROWS "${rows}" PARENT_SCOPE)
+endfunction()
