@@ -136,7 +136,12 @@ stage_packages() {
 	sanitize | fuzz) clang_packages ;;
 	coverage) apt_install gcovr ;;
 	lint) apt_install clang-format clang-tidy man-db lua-check shellcheck ;;
-	release) apt_install python3-jsonschema ca-certificates npm ;;
+	release)
+		apt_install python3-jsonschema ca-certificates
+		# A machine with another Node.js package (one that ships npm itself)
+		# has npm already; Debian's own comes with its npm package.
+		command -v npm >/dev/null || apt_install npm
+		;;
 	firmware) apt_install python3-kconfiglib ninja-build g++-arm-linux-gnueabihf qemu-user binutils ;;
 	arm-vm) apt_install qemu-system-arm ;;
 	esac
