@@ -4,6 +4,11 @@
 #
 #   sudo scripts/demo.sh [--arm-vm] [--show] [glow_ctl options]
 #                                   e.g.  sudo scripts/demo.sh -l 1 -r fast -g on
+#   scripts/demo.sh --help          this text
+#
+# The glow_ctl options: -l/--led LED, -r/--red, -g/--green, -b/--blue VALUE
+# (man glow_ctl). The demo's own options may stand anywhere among them; the
+# demo exits with glow_ctl's exit status.
 #
 # Builds glow_ctl and glow_emu, makes two network namespaces joined by a veth
 # pair (the device side's end is the interface glow_ctl uses), starts
@@ -17,20 +22,36 @@
 #
 # --show: the emulated controller draws its three LEDs live in this terminal,
 # blinking their patterns, for GLOW_DEMO_SECONDS (20) seconds or until
-# Ctrl-C; glow_ctl runs a moment after the view appears, and more runs can
-# be made from another terminal meanwhile (the demo prints the command).
+# Ctrl-C; glow_ctl runs a moment after the view appears, and what it prints
+# appears in the view as it happens. More runs can be made from another
+# terminal meanwhile (the view shows the command), except with --arm-vm.
+#
+# Reads: GLOW_DEMO_SECONDS (the live view's seconds, 20), GLOW_BUILD (where
+# it builds, build/), XDG_CACHE_HOME or HOME (the ARM guest's packages).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 show=
 arm_vm=
-while [ $# -gt 0 ]; do
-	case $1 in
-	--show) show=1; shift ;;
-	--arm-vm) arm_vm=1; shift ;;
-	*) break ;;
+# The demo's own options, wherever they stand; everything else is
+# glow_ctl's, including the word after an option that takes one.
+ctl_args=()
+takes_value=
+for arg in "$@"; do
+	if [ -n "$takes_value" ]; then
+		ctl_args+=("$arg")
+		takes_value=
+		continue
+	fi
+	case $arg in
+	--show) show=1 ;;
+	--arm-vm) arm_vm=1 ;;
+	--help | -h) sed -n '3,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//p}' "$0"; exit 0 ;;
+	-l | -r | -g | -b | --led | --red | --green | --blue) ctl_args+=("$arg"); takes_value=1 ;;
+	*) ctl_args+=("$arg") ;;
 	esac
 done
+set -- "${ctl_args[@]}"
 [ "$(id -u)" -eq 0 ] || die "the demo needs root to create network namespaces: run it with sudo"
 
 host_packages
@@ -71,39 +92,45 @@ else
 		local status=0
 		ip netns exec "$testnet_device" "$build/src/glow_ctl" "$@" || status=$?
 		echo "(exit status $status)"
+		return "$status"
 	}
 fi
 
 if [ -n "$show" ]; then
 	seconds=${GLOW_DEMO_SECONDS:-20}
 	say "live view for $seconds s (Ctrl-C ends it sooner)"
+	# The view ends with this file's last lines: the hint, then what
+	# glow_ctl prints, as it prints it, so a resize or Ctrl-C loses neither.
+	footer=$scratch/footer
 	if [ -z "$arm_vm" ]; then
-		echo "From another terminal, try:"
-		echo "  ip netns exec $testnet_device \\"
-		echo "    $build/src/glow_ctl -l 2 -r slow -g norm -b ultra"
+		# Another terminal needs root too; a minimal system has no sudo.
+		sudo=$( [ -z "$(command -v sudo)" ] || echo "sudo ")
+		printf '%s\n' "From another terminal, try:" "  ${sudo}ip netns exec $testnet_device \\" \
+			"    $build/src/glow_ctl -l 2 -r slow -g norm -b ultra" >"$footer"
 	fi
-	sleep 2
+	echo "\$ glow_ctl $*" >>"$footer"
 	ip netns exec "$testnet_controller" "$build/tools/glow_emu" --show --address "$controller" \
-		--port "$port" --time-limit $((seconds * 1000)) &
+		--port "$port" --time-limit $((seconds * 1000)) --footer "$footer" &
 	emu_pid=$!
 	for _ in $(seq 100); do
 		[ -n "$(ip netns exec "$testnet_controller" ss -Hlun "sport = :$port")" ] && break
 		sleep 0.05
 	done
 	sleep 1
-	# The view owns the terminal: what glow_ctl printed comes after it.
-	run_glow_ctl "$@" >"$scratch/ctl.out" 2>&1 || true
+	status=0
+	run_glow_ctl "$@" >>"$footer" 2>&1 || status=$?
 	wait "$emu_pid" || true
 	emu_pid=
-	echo "\$ glow_ctl $*"
-	cat "$scratch/ctl.out"
-	exit 0
+	# Without a terminal glow_emu drew no view, so no footer either.
+	[ -t 1 ] || cat "$footer"
+	exit "$status"
 fi
 
 start_emulator "$build"
 
 say "\$ glow_ctl $*"
-run_glow_ctl "$@" || true
+status=0
+run_glow_ctl "$@" || status=$?
 
 sleep 0.2
 kill "$emu_pid"
@@ -113,3 +140,4 @@ say "the emulated controller received, and now shows:"
 # Its change lines are left out: the final state after them shows each LED
 # once. Its own prefix is dropped, so that every line fits 80 columns.
 grep -v '^LED [0-9]: ' "$scratch/emu.out" | sed 's/^glow_emu: //' || true
+exit "$status"

@@ -7,6 +7,7 @@
 # SHA256SUMS. Installs what is missing, like the test command.
 #
 #   sudo scripts/release.sh [--check] [--dist DIR]
+#   scripts/release.sh --help        this text
 #
 # The sources are the commit's own (git archive HEAD), never the work tree,
 # and every time stamp is the commit's (SOURCE_DATE_EPOCH), so two releases of
@@ -25,8 +26,13 @@ dist=$GLOW_ROOT/dist
 while [ $# -gt 0 ]; do
 	case $1 in
 	--check) check=1; shift ;;
-	--dist) dist=$2; shift 2 ;;
-	*) die "usage: scripts/release.sh [--check] [--dist DIR]" ;;
+	--dist)
+		[ $# -ge 2 ] && [ -n "$2" ] || die "--dist needs a folder: scripts/release.sh --dist DIR"
+		dist=$2
+		shift 2
+		;;
+	--help | -h) sed -n '3,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//p}' "$0"; exit 0 ;;
+	*) die "unknown option '$1'; scripts/release.sh --help lists them" ;;
 	esac
 done
 

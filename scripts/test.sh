@@ -5,15 +5,18 @@
 #   sudo scripts/test.sh              every stage, as CI runs it
 #   sudo scripts/test.sh STAGE...     those stages alone, e.g. "host" after a small change
 #   scripts/test.sh --list            the stages and what each checks
+#   scripts/test.sh --help            this text
 #
-# A build variant's stage is its CMake workflow preset (CMakePresets.json):
-# configure, build and CTest, which holds the verdict; the counts come from
-# CTest's JUnit files. The other stages (release, bench, firmware, arm-vm,
-# debian13) are no CMake build and run from here. Root is needed for the
-# system tests (network namespaces); without it they report themselves
-# skipped, and under CI=true they fail instead. A configure or build that
-# fails ends the run there, counted as a failure: nothing runs on binaries
-# an earlier build left. The last line adds up: "N passed, N failed, N skipped".
+# A build variant's stage is its CMake workflow preset (CMakePresets.json),
+# whose CTest tests hold the verdict; the counts come from CTest's JUnit
+# files. The other stages are no CMake build and run from here. The system
+# tests need root (network namespaces): without it they count as skipped.
+# A failed configure or build ends the run, counted as a failure. The last
+# line adds up: "N passed, N failed, N skipped".
+#
+# Reads: CI (true: a skipped test fails the run), GLOW_JOBS (parallel jobs,
+# 2), GLOW_BUILD (the script stages' folder, build/), XDG_CACHE_HOME or HOME
+# (downloads kept between runs, in glow_ctl/ there).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -52,6 +55,7 @@ all_stages() {
 
 summary() {
 	say "stages done in $((SECONDS - started)) s: ${selected[*]}"
+	[ "$skipped" -eq 0 ] || [ "$(id -u)" -eq 0 ] || echo "$skipped skipped: they need root (network namespaces)"
 	echo "$passed passed, $failed failed, $skipped skipped"
 	closed=1
 }
@@ -147,9 +151,7 @@ stage_packages() {
 	esac
 }
 
-# The release is built twice by reprotest and compared; its bills of
-# materials are valid CycloneDX and name their artefacts. The arm-vm stage
-# boots what it made.
+# The release is built twice by reprotest; the arm-vm stage boots what it made.
 release_dist=
 
 stage_release() {
@@ -180,15 +182,12 @@ host_build() {
 	{ cmake --preset host && cmake --build --preset host; } >/dev/null || stage_failed "building the host variant failed"
 }
 
-# A board other than the default, as a firmware build would set it.
 firmware_board=(GLOW_INTERFACE=eth0 GLOW_OWN_ADDRESS=169.254.7.1 GLOW_CONTROLLER_ADDRESS=169.254.7.2 GLOW_PORT=9100)
 # A firmware's own flags, passed as Yocto passes them (no build type): its
 # fortification level differs from the project's own.
 firmware_flags="-O2 -pipe -D_FORTIFY_SOURCE=1"
 
-# firmware_flags_alone BUILD : the build passed the firmware's flags and
-# added none of the project's own: no hardening, no prefix maps, no build
-# type's optimisation.
+# firmware_flags_alone BUILD : the firmware's flags, none of the project's own.
 firmware_flags_alone() {
 	local own
 	own=$(grep -ohE -- '-fstack-protector[a-z-]*|-fstack-clash-protection|-fcf-protection|-D_FORTIFY_SOURCE=2|-ffile-prefix-map|-Os|-Wl,-z,(relro|now)' \
@@ -306,6 +305,7 @@ run_stage() {
 	fi
 }
 
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then sed -n '3,19s/^# \{0,1\}//p' "$0"; exit 0; fi
 # Reading the presets takes python3, which a minimal system lacks.
 command -v python3 >/dev/null || host_packages
 mapfile -t stage_lines < <(all_stages)
@@ -318,6 +318,7 @@ fi
 selected=("$@")
 [ ${#selected[@]} -gt 0 ] || selected=("${stage_names[@]}")
 for name in "${selected[@]}"; do
+	[[ $name != -* ]] || die "unknown option '$name'; scripts/test.sh --help lists them"
 	[[ " ${stage_names[*]} " == *" $name "* ]] || die "no stage '$name'; scripts/test.sh --list shows them"
 done
 # Inside the minimal Debian that scripts/debian.sh makes, a full run leaves
@@ -327,6 +328,8 @@ if [ -n "${GLOW_DEBIAN_SUITE:-}" ]; then
 	mapfile -t selected < <(printf '%s\n' "${selected[@]}" | grep -vx debian13)
 fi
 
+owner=$(stat -c %U "$GLOW_ROOT/build" 2>/dev/null || id -un)
+[ "$owner" = "$(id -un)" ] || die "build/ belongs to $owner, from a run as $owner: run as $owner, or remove it first (sudo rm -rf build)"
 trap ended_early EXIT
 trap 'exit 129' HUP
 trap 'exit 130' INT

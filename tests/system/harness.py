@@ -262,13 +262,13 @@ class Terminal:
     a shell that stays after it, so the screen (cursor included) is the one
     the command left, and its exit status is printed there."""
 
-    def __init__(self, command, environment=None, columns=150):
+    def __init__(self, command, environment=None, columns=150, rows=16):
         self.tmux = ["tmux", "-L", f"{PREFIX}-{os.getpid()}-{time.monotonic_ns()}", "-f", "/dev/null"]
         self.env = {key: value for key, value in os.environ.items() if key != "NO_COLOR"}
         self.env["TERM"] = "xterm-256color"
         command = ["env", *(f"{k}={v}" for k, v in (environment or {}).items()), *command]
         shell = f'{shlex.join(command)}; echo "[exit status $?]"; exec sleep 300'
-        self.run("new-session", "-d", "-x", str(columns), "-y", "16", shlex.join(["sh", "-c", shell]))
+        self.run("new-session", "-d", "-x", str(columns), "-y", str(rows), shlex.join(["sh", "-c", shell]))
         shell_pid = int(self.run("display", "-p", "#{pane_pid}"))
         self.pid = self._child_of(shell_pid)
 

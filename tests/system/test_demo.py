@@ -66,6 +66,49 @@ class Demo(SystemTest):
         # Every line of the demo's fits an 80-column terminal.
         self.assertEqual([line for line in demo.stdout.splitlines() if len(line) > 80], [])
 
+    def test_help_and_glow_ctls_exit_status(self):
+        fresh = os.path.join(self.build, "never-made")
+        env = {**os.environ, "GLOW_BUILD": fresh}
+        before = namespaces()
+        shown = subprocess.run(["bash", DEMO, "-l", "1", "--help"], capture_output=True, text=True, env=env,
+                               timeout=30)
+        self.assertEqual((shown.returncode, shown.stderr), (0, ""))
+        for word in ("--show", "--arm-vm", "GLOW_DEMO_SECONDS", "-l/--led"):
+            self.assertIn(word, shown.stdout)
+        self.assertFalse(os.path.exists(fresh), "--help built something")
+        self.assertEqual(namespaces() - before, set())
+        # glow_ctl's own refusals end the demo with its status 1.
+        for args, kind, option in ((["-x"], "short", "x"), (["-l", "1", "--led"], "long_argument", "led")):
+            message = self.getopt_says(kind, option).decode().split(": ", 1)[1]
+            with self.subTest(args=args):
+                demo = subprocess.run(["bash", DEMO, *args], capture_output=True, text=True,
+                                      env={**os.environ, "GLOW_BUILD": self.build}, timeout=240)
+                self.assertEqual(demo.returncode, 1, demo.stdout + demo.stderr)
+                self.assertIn(message, demo.stderr)
+                self.assertIn("(exit status 1)", demo.stdout)
+
+    def test_live_view_shows_glow_ctls_error_while_it_runs(self):
+        # --show after glow_ctl's options is still the demo's.
+        # A terminal of 24 rows, as most open, holds glow_ctl's whole usage text.
+        terminal = Terminal(["bash", DEMO, "-l", "1", "--rd", "on", "--show"],
+                            {"GLOW_BUILD": self.build, "GLOW_DEMO_SECONDS": "120"}, rows=24)
+        demo = terminal.pid
+        emu = None
+        try:
+            terminal.wait_for("(exit status 1)", timeout=240)
+            emu = child_named(demo, "glow_emu")
+            self.assertTrue(running(emu), "the view ended before glow_ctl's error showed")
+            screen = terminal.screen()
+            self.assertIn(self.getopt_says("long", "rd").decode().split(": ", 1)[1].strip(), screen)
+            self.assertIn("ip netns exec glow-demo-", screen)
+            os.kill(demo, signal.SIGTERM)
+        finally:
+            terminal.close()
+            if emu is not None and running(emu):
+                os.kill(emu, signal.SIGKILL)
+            for name in {f"glow-demo-{demo}-dev", f"glow-demo-{demo}-ctl"} & namespaces():
+                harness.ip("netns", "del", name, check=False)
+
     def test_terminal_closed_or_killed_during_the_live_view(self):
         for how in ("terminal closed", "SIGTERM"):
             with self.subTest(how=how):

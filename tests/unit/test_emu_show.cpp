@@ -168,6 +168,38 @@ TEST(ShowFrame, FitsTheTerminalWidth)
 		  "12:00:00.000");
 }
 
+// The footer's last lines end the frame, cut to the width like the rest; the
+// next frame goes back over as many lines as the last one drew, and clears
+// what a longer footer left below it.
+TEST(ShowFrame, EndsWithTheFootersLastLines)
+{
+	const emu_controller controller = with_led(0, 0, 0, 0);
+	emu_show show = shown_at(40);
+	show.footer_path = "footer";
+	snprintf(show.footer, sizeof show.footer, "%s",
+		 "1\n2\n3\n4\n5\n6\n7\n8\n9\nbind error, and a line longer than forty columns\n");
+	const std::vector<std::string> lines = visible_lines(render(controller, show, 0));
+	ASSERT_EQ(lines.size(), static_cast<size_t>(show_frame_lines + show_footer_lines));
+	EXPECT_EQ(frame_lines(&show), show_frame_lines + show_footer_lines);
+	EXPECT_EQ(lines[show_frame_lines], "3");
+	// A terminal of 12 rows leaves room for 5, the cursor's line kept free.
+	show.rows = 12;
+	EXPECT_EQ(visible_lines(render(controller, show, 0))[show_frame_lines], "6");
+	show.rows = 0;
+	EXPECT_EQ(lines.back(), "bind error, and a line longer than fort"); // 39 columns
+
+	// The last line needs no newline of its own.
+	snprintf(show.footer, sizeof show.footer, "%s", "sudo ip netns exec\nno newline");
+	EXPECT_EQ(frame_lines(&show), show_frame_lines + 2);
+	EXPECT_EQ(visible_lines(render(controller, show, 0)).back(), "no newline");
+
+	show.drawn = true;
+	show.drawn_lines = show_frame_lines + show_footer_lines;
+	const std::string next = render(controller, show, 1);
+	EXPECT_EQ(next.rfind("\033[14F", 0), 0U) << next;
+	EXPECT_EQ(next.substr(next.size() - 3), "\033[J");
+}
+
 TEST(ShowFrame, StaysWithinItsBuffer)
 {
 	const emu_controller controller = with_led(0, 0xFFFF, 0, 0);

@@ -24,6 +24,7 @@ struct emu_options {
 	long sequence;               // first sequence handed out
 	bool show;                   // draw the LEDs live when on a terminal
 	long tick_ms;                // one pattern bit per tick
+	const char *footer_path;     // with show: the frame ends with this file's last lines
 };
 
 // Fills options from the command line, the defaults first. Returns -1 to

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace
 {
@@ -150,6 +151,54 @@ static void append_led(char *out, size_t size, size_t *used, const emu_controlle
 	append_line(out, size, used, show, line);
 }
 
+// How many footer lines fit below the rest of the frame, keeping the
+// cursor's line free so the terminal never scrolls.
+static int footer_limit(const emu_show *show)
+{
+	if (show->rows <= 0)
+		return show_footer_lines;
+	return show->rows - show_frame_lines - 1 > 1 ? show->rows - show_frame_lines - 1 : 1;
+}
+
+// The footer's last lines that fit (its text from there on).
+static const char *footer_tail(const emu_show *show)
+{
+	const char *start = show->footer;
+	int lines = 0;
+	for (const char *at = show->footer; *at != '\0'; ++at)
+		if (*at == '\n' && at[1] != '\0')
+			++lines;
+	for (; lines >= footer_limit(show); --lines)
+		start = strchr(start, '\n') + 1;
+	return start;
+}
+
+int frame_lines(const emu_show *show)
+{
+	int lines = show_frame_lines;
+	const char *tail = footer_tail(show);
+	for (const char *at = tail; *at != '\0'; ++at)
+		if (*at == '\n' || at[1] == '\0')
+			++lines;
+	return lines;
+}
+
+// The footer's lines, each cut to the width like any other.
+static void append_footer(char *out, size_t size, size_t *used, const emu_show *show)
+{
+	const char *at = footer_tail(show);
+	while (*at != '\0') {
+		const char *end = strchr(at, '\n');
+		const size_t length = end != nullptr ? static_cast<size_t>(end - at) : strlen(at);
+		char line[256];
+		snprintf(line, sizeof line, "%.*s", static_cast<int>(length), at);
+		append_line(out, size, used, show, line);
+		at += end != nullptr ? length + 1 : length;
+	}
+	// A footer that lost lines leaves none of the old ones below it.
+	append(out, size, used, "\033[J");
+}
+
 size_t render_frame(const emu_controller *controller, const emu_show *show, long tick, char *out, size_t size)
 {
 	size_t used = 0;
@@ -158,7 +207,8 @@ size_t render_frame(const emu_controller *controller, const emu_show *show, long
 	if (show->clear) {
 		append(out, size, &used, "\033[H\033[2J");
 	} else if (show->drawn) {
-		snprintf(line, sizeof line, "\033[%dF", show_frame_lines);
+		snprintf(line, sizeof line, "\033[%dF",
+			 show->drawn_lines > 0 ? show->drawn_lines : show_frame_lines);
 		append(out, size, &used, line);
 	}
 	snprintf(line, sizeof line, "glow_emu on %s  next sequence 0x%04X", show->endpoint,
@@ -170,6 +220,8 @@ size_t render_frame(const emu_controller *controller, const emu_show *show, long
 	for (int led = 0; led < emu_led_count; ++led)
 		append_led(out, size, &used, controller, show, led, tick);
 	append_line(out, size, &used, show, show->note);
+	if (show->footer_path != nullptr)
+		append_footer(out, size, &used, show);
 	return used;
 }
 
@@ -182,9 +234,40 @@ static int terminal_columns()
 	return size.ws_col;
 }
 
+// The terminal's height, or 0 where it does not tell.
+static int terminal_rows()
+{
+	winsize size{};
+	if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+		return 0;
+	return size.ws_row;
+}
+
 static long current_tick(const emu_show *show)
 {
 	return static_cast<long>((monotonic_ms() - show->start_ms) / show->tick_ms);
+}
+
+// Reads the footer file again; the frame is redrawn when it changed. A file
+// that cannot be read (not written yet) shows as empty.
+static void read_footer(emu_show *show)
+{
+	if (show->footer_path == nullptr)
+		return;
+	char text[sizeof show->footer] = "";
+	FILE *file = fopen(show->footer_path, "r");
+	if (file != nullptr) {
+		// A long file: its end, where the last lines are.
+		if (fseek(file, -static_cast<long>(sizeof text - 1), SEEK_END) != 0)
+			rewind(file);
+		const size_t length = fread(text, 1, sizeof text - 1, file);
+		text[length] = '\0';
+		fclose(file);
+	}
+	if (strcmp(text, show->footer) != 0) {
+		snprintf(show->footer, sizeof show->footer, "%s", text);
+		show->dirty = true;
+	}
 }
 
 static void draw_show(emu_show *show, const emu_controller *controller)
@@ -196,19 +279,22 @@ static void draw_show(emu_show *show, const emu_controller *controller)
 		// so the frame starts again on a clean screen.
 		resized = 0;
 		show->columns = terminal_columns();
+		show->rows = terminal_rows();
 		show->clear = show->drawn;
 		show->dirty = true;
 	}
+	read_footer(show);
 	const long tick = current_tick(show);
 	if (show->drawn && tick == show->drawn_tick && !show->dirty)
 		return;
 	// The frame goes out in one write, so the terminal never shows half of one.
-	static char frame[4096];
+	static char frame[8192];
 	const size_t length = render_frame(controller, show, tick, frame, sizeof frame);
 	fflush(stdout);
 	if (write(STDOUT_FILENO, frame, length) < 0)
 		return;
 	show->drawn = true;
+	show->drawn_lines = frame_lines(show);
 	show->clear = false;
 	show->drawn_tick = tick;
 	show->dirty = false;
@@ -230,15 +316,17 @@ static bool start_show(emu_show *show, const emu_controller *controller, const c
 	show->tick_ms = tick_ms;
 	show->start_ms = monotonic_ms();
 	show->columns = terminal_columns();
+	show->rows = terminal_rows();
 	fputs("\033[?25l", stdout); // hide the cursor while drawing
 	draw_show(show, controller);
 	return true;
 }
 
 void start_output(emu_show *show, const emu_controller *controller, const char *endpoint, bool live,
-		  bool quiet, long tick_ms)
+		  bool quiet, long tick_ms, const char *footer_path)
 {
 	show->quiet = quiet;
+	show->footer_path = footer_path;
 	if (live)
 		start_show(show, controller, endpoint, tick_ms);
 }

@@ -14,6 +14,7 @@
 inline constexpr int show_default_tick_ms = 62; // 1/16 s: a pattern a second
 inline constexpr int show_frame_lines = 6;      // endpoint, last exchange, three LEDs, note
 inline constexpr int show_default_columns = 80; // when the terminal does not say
+inline constexpr int show_footer_lines = 8;     // footer lines when the terminal's height is unknown
 
 struct emu_show {
 	bool quiet; // no change lines (notes still print)
@@ -23,7 +24,11 @@ struct emu_show {
 	char last_exchange[96];             // time, kind and sender of the last datagram
 	char last_write[emu_led_count][32]; // time of each LED's last applied write
 	char note[256];                     // the last malformed or stale datagram
+	const char *footer_path;            // a file whose last lines end the frame, or null
+	char footer[2048];                  // those lines, as last read
+	int drawn_lines;                    // lines of the frame on screen
 	int columns;                        // the terminal's width: no line is longer
+	int rows;                           // its height, or 0 where it does not say
 	bool drawn;                         // a frame is on the screen, to be overwritten
 	bool clear;                         // the screen is cleared first (after a resize)
 
@@ -45,12 +50,15 @@ int led_colour(const emu_controller *controller, int led, long tick);
 
 // Writes the frame for this tick into out (NUL-terminated): the endpoint and
 // sequence, the last exchange, one line per LED with its coloured block,
-// keywords, values and (where the width allows) last write, and the note.
+// keywords, values and (where the width allows) last write, the note, and
+// as many of the footer's last lines as the terminal's height leaves room
+// for (show_footer_lines where it does not say).
 // Every line is cut to show->columns, never wrapped. When a frame is already
-// drawn, the text first moves the cursor back over it and every line
+// drawn, the text first moves the cursor back over its show->drawn_lines
+// lines and every line
 // overwrites the old one in place (no clearing, so no flicker); with
 // show->clear it clears the screen and starts at its top instead. Returns
-// the length.
+// the length. With a footer file, what lay below the old frame is cleared.
 size_t render_frame(const emu_controller *controller, const emu_show *show, long tick, char *out,
 		    size_t size);
 
@@ -59,7 +67,10 @@ size_t render_frame(const emu_controller *controller, const emu_show *show, long
 // when it changes) and draws the first frame. Otherwise the emulator prints
 // plain lines, and with quiet no change lines.
 void start_output(emu_show *show, const emu_controller *controller, const char *endpoint, bool live,
-		  bool quiet, long tick_ms);
+		  bool quiet, long tick_ms, const char *footer_path);
+
+// The number of lines render_frame writes for show as it is.
+int frame_lines(const emu_show *show);
 
 // A datagram arrived: its kind ("sync", "write") and sender.
 void output_exchange(emu_show *show, const char *kind, const char *peer);
