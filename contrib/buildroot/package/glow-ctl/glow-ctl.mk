@@ -34,10 +34,13 @@ GLOW_CTL_SOURCE = $(notdir $(GLOW_CTL_TARBALL))
 GLOW_CTL_VERSION = $(or $(patsubst glow_ctl-%.tar.gz,%,$(filter glow_ctl-%.tar.gz,$(GLOW_CTL_SOURCE))),custom)
 endif
 
-# Each menu string reaches CMake as one argument, exactly as typed (its
-# blanks, a ; or a $ included), for the project's own checks to judge:
+# Each menu string reaches CMake as one argument, exactly as make hands it
+# over (its blanks and a ; included), for the project's own checks to judge:
 # its quotes taken off (qstrip would also squeeze its blanks), then quoted
-# for the shell.
+# for the shell. make itself reads .config as makefile text before any
+# recipe runs: a $ or a # in a menu string is expanded or starts a comment
+# there ("a$HOME" arrives as "aOME", "eth#1" as "eth", and "$(shell ...)"
+# runs its command). No interface name or address needs either.
 GLOW_CTL_QUOTE = '$(subst ','\'',$(subst ",,$(1)))'
 
 # glow_ctl alone (no emulator, no tests), with the board's wiring; the
