@@ -11,7 +11,12 @@ file(READ ${DEFAULT_BUILD}/CPackConfig.cmake default)
 string(FIND "${board}" "${wiring}" in_board)
 string(FIND "${default}" "Built for a board" in_default)
 file(READ ${BUILD}/docs/glow_ctl.1 page)
-string(FIND "${page}" ".BR GLOW_INTERFACE \" (eth0)\"" page_names_it)
+# Each value that differs is marked with the default; one that does not is not.
+string(FIND "${page}" ".BR GLOW_INTERFACE \" (eth0; the default is eth1)\"" page_names_it)
+string(FIND "${page}" ".BR GLOW_REPLY_TIMEOUT_MS \" (1000)\"" page_leaves_default)
+if(page_leaves_default EQUAL -1)
+	set(page_names_it -1)
+endif()
 file(REMOVE_RECURSE ${BUILD})
 if(in_board EQUAL -1 OR NOT in_default EQUAL -1 OR page_names_it EQUAL -1)
 	message(FATAL_ERROR "board wiring in the description: ${in_board}, in the default's: ${in_default}; "

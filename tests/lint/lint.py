@@ -64,9 +64,17 @@ def lint_spdx(source):
 
 
 def lint_man(source, man, page):
-    result = run([man, "--warnings", "-l", page], source, env={**os.environ, "MANWIDTH": "80"})
+    """No warning, no line over 80 columns, and no word hyphenated at a
+    line's end (man renders that hyphen as U+2010): a message or a value
+    must read as the program prints it."""
+    result = run([man, "--warnings", "-l", page], source, env={**os.environ, "MANWIDTH": "80", "LC_ALL": "C.UTF-8"})
     sys.stdout.write(result.stderr)
-    return result.returncode == 0 and not result.stderr
+    lines = result.stdout.splitlines()
+    wide = [line for line in lines if len(line) > 80]
+    hyphenated = [line for line in lines if re.search("\\w\u2010$", line)]
+    for line in wide + hyphenated:
+        print(f"{'over 80 columns' if line in wide else 'hyphenated'}: {line}")
+    return result.returncode == 0 and not result.stderr and bool(lines) and not wide and not hyphenated
 
 
 def lint_lua(source, luacheck):
