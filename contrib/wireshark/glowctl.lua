@@ -15,9 +15,11 @@
 -- the fixed byte 0x02, three zero bytes, then three register entries (a
 -- register number, then its 16-bit pattern) for the red, green and blue
 -- channel of one LED: registers 3*led+4, +5 and +6. Whatever departs from
--- that is still shown byte by byte and flagged, never refused. A datagram
--- that the capture cut short (a small snap length) is decoded up to the cut
--- and flagged as such: its length is the one UDP reports.
+-- that is still shown byte by byte and flagged as malformed, never refused,
+-- and the same way wherever it stands: only a datagram with the layout is a
+-- sync, reply or write. A datagram that the capture cut short (a small snap
+-- length) is decoded up to the cut and flagged as such: its length is the
+-- one UDP reports.
 
 local glowctl = Proto("glowctl", "glow_ctl LED controller datagram")
 
@@ -61,11 +63,12 @@ local fields = {
 	value = ProtoField.uint16("glowctl.value", "Value", base.HEX, KEYWORDS),
 	extra = ProtoField.bytes("glowctl.extra", "Bytes past the layout"),
 	cut = ProtoField.bytes("glowctl.cut", "Cut-off field"),
+	partial = ProtoField.bytes("glowctl.partial", "Part of a field"),
 }
 glowctl.fields = {
 	fields.length, fields.tag, fields.zero, fields.sequence, fields.marker, fields.kind,
 	fields.led, fields.register, fields.red, fields.green, fields.blue, fields.value, fields.extra,
-	fields.cut,
+	fields.cut, fields.partial,
 }
 
 local experts = {
@@ -108,8 +111,15 @@ function glowctl.init()
 	kind_of_frame = {}
 end
 
+-- A pattern as Info shows it: its keyword, or the value that -T fields
+-- prints where no keyword gives it.
 local function keyword(pattern)
-	return KEYWORDS[pattern] or "custom"
+	return KEYWORDS[pattern] or string.format("0x%04x", pattern)
+end
+
+-- A pattern as the tree shows it, as Wireshark words a value string.
+local function described(pattern)
+	return string.format("%s (0x%04x)", KEYWORDS[pattern] or "Unknown", pattern)
 end
 
 local function endpoint(address, port)
@@ -119,10 +129,14 @@ end
 -- The frame's kind: sync, reply, write, or "datagram" when the capture
 -- began past the sync; then the note it earns, if any. with_values: whether
 -- any channel is set (nil when the capture cut the entries off). A datagram
--- quoted in an ICMP error is not part of the exchange's order: "quoted".
-local function frame_kind(pinfo, sequence, with_values)
+-- quoted in an ICMP error is not part of the exchange's order: "quoted";
+-- nor is one off the layout: "malformed", whatever came before it.
+local function frame_kind(pinfo, sequence, with_values, sound)
 	if pinfo.in_error_pkt then
 		return "quoted"
+	end
+	if not sound then
+		return "malformed"
 	end
 	local known = kind_of_frame[pinfo.number]
 	if known then
@@ -230,8 +244,7 @@ local function add_entries(tree, tvb)
 		local pattern = tvb(offset + 2, 2):uint()
 		local name = led and CHANNELS[i] or ("register " .. register)
 		local heading = "Register " .. register .. (led and (", " .. name) or "")
-		local entry = entries:add(glowctl, tvb(offset, ENTRY_SIZE),
-			string.format("%s: %s (0x%04x)", heading, keyword(pattern), pattern))
+		local entry = entries:add(glowctl, tvb(offset, ENTRY_SIZE), heading .. ": " .. described(pattern))
 		entry:add(fields.register, tvb(offset, 2))
 		entry:add(led and fields[name] or fields.value, tvb(offset + 2, 2))
 		words[#words + 1] = name .. " " .. keyword(pattern)
@@ -246,9 +259,10 @@ local function add_entries(tree, tvb)
 	return "", #registers < 3, table.concat(words, ", "), with_values
 end
 
--- Shows the bytes at the end of a datagram shorter than the layout, or of
--- what the capture kept of it, that make no whole field.
-local function add_cut_off(tree, tvb)
+-- Shows the bytes at the end of what the capture kept (a cut-off field),
+-- or of a datagram shorter than the layout (part of a field), that make no
+-- whole field.
+local function add_cut_off(tree, tvb, snapped)
 	local size, whole = tvb:len(), 0
 	for _, field_end in ipairs(FIELD_ENDS) do
 		if field_end <= size then
@@ -256,7 +270,7 @@ local function add_cut_off(tree, tvb)
 		end
 	end
 	if whole < size and size < LAYOUT_LENGTH then
-		tree:add(fields.cut, tvb(whole, size - whole))
+		tree:add(snapped and fields.cut or fields.partial, tvb(whole, size - whole))
 	end
 end
 
@@ -287,18 +301,13 @@ function glowctl.dissector(tvb, pinfo, tree)
 	sound = add_zero(subtree, tvb, "zero1") and sound
 	local range = range_of(tvb, "sequence")
 	local sequence = range and range:uint()
-	if range then
-		local item = subtree:add(fields.sequence, range)
-		if sequence == SYNC_SEQUENCE then
-			item:append_text(" (sync)")
-		end
-	end
+	local sequence_item = range and subtree:add(fields.sequence, range)
 	sound = add_zero(subtree, tvb, "zero2") and sound
 	sound = add_fixed(subtree, tvb, "marker", fields.marker, MARKER, "Not the fixed byte 0x02") and sound
 	sound = add_zero(subtree, tvb, "zero3") and sound
 	local led, one_led, channels, with_values = add_entries(subtree, tvb)
 	sound = one_led and sound
-	add_cut_off(subtree, tvb)
+	add_cut_off(subtree, tvb, snapped)
 	if captured > LAYOUT_LENGTH then
 		subtree:add(fields.extra, tvb(LAYOUT_LENGTH))
 	end
@@ -313,12 +322,19 @@ function glowctl.dissector(tvb, pinfo, tree)
 		pinfo.cols.info = (snapped and "datagram cut by the capture, " or "short datagram, ") .. bytes(size)
 		return captured
 	end
-	local kind, note = frame_kind(pinfo, sequence, with_values)
+	local kind, note = frame_kind(pinfo, sequence, with_values, sound)
 	subtree:add(fields.kind, kind):set_generated()
+	-- 0xFFFF is a sync's own sequence, and also the one a write carries
+	-- when no reply came.
+	if kind == "sync" then
+		sequence_item:append_text(" (sync)")
+	elseif note == experts.unsequenced then
+		sequence_item:append_text(" (the sync's: no reply came)")
+	end
 	if note then
 		subtree:add_proto_expert_info(note)
 	end
-	local info = kind
+	local info = kind == "malformed" and "datagram" or kind
 	if kind ~= "sync" then
 		info = info .. string.format(" seq 0x%04x", sequence)
 	end

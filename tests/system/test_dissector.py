@@ -21,7 +21,8 @@ from harness import CONTROLLER, OWN, PORT, SystemTest, Testbed, hex_of, packet  
 DISSECTOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "contrib", "wireshark",
                          "glowctl.lua")
 FIELDS = ("_ws.col.Protocol", "_ws.col.Info", "glowctl.kind", "glowctl.sequence", "glowctl.led", "glowctl.red",
-          "glowctl.green", "glowctl.blue", "glowctl.register", "glowctl.cut", "glowctl.extra", "_ws.expert.message")
+          "glowctl.green", "glowctl.blue", "glowctl.register", "glowctl.cut", "glowctl.partial", "glowctl.extra",
+          "_ws.expert.message")
 
 
 def run_tshark(capture, *options):
@@ -110,13 +111,15 @@ def octets(address):
     return bytes(int(octet) for octet in address.split("."))
 
 
-def write_capture(path, payloads, snap=65535):
-    """A pcap file with one frame per payload, device to controller, as raw
-    IPv4 (link type 228), each cut to snap bytes as a capture would."""
+def write_capture(path, payloads, snap=65535, replies=()):
+    """A pcap file with one frame per payload, device to controller (the
+    frames numbered in replies the other way), as raw IPv4 (link type 228),
+    each cut to snap bytes as a capture would."""
     with open(path, "wb") as capture:
         capture.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, snap, 228))
         for second, payload in enumerate(payloads):
-            frame = ipv4_udp(OWN, CONTROLLER, PORT, payload)
+            ends = (CONTROLLER, OWN) if second in replies else (OWN, CONTROLLER)
+            frame = ipv4_udp(*ends, PORT, payload)
             capture.write(struct.pack("<IIII", second, 0, min(snap, len(frame)), len(frame)) + frame[:snap])
 
 
@@ -130,7 +133,7 @@ class Dissector(SystemTest):
             path = capture.finish()
             frames = tshark(path)
             # Patterns filtered by name; the tree reads the name, then the value.
-            red_fast = tshark(path, "-Y", 'glowctl.red == "fast"')
+            red_fast = tshark(path, "-Y", 'glowctl.kind == "write" && glowctl.red == "fast"')
             tree = run_tshark(path, "-V")
         self.assertQuietSuccess(result)
         self.assertEqual([hex_of(d) for d in received], [packet(0xFFFF, 1), packet(0x1234, 1, 0x3333, 0, 0xFFFF)])
@@ -156,7 +159,11 @@ class Dissector(SystemTest):
         with Testbed() as bed:
             capture = Capture(bed, os.path.join(bed.scratch, "lost.pcap"))
             results = [bed.glow_ctl("-l", "2", "-r", "on") for _ in range(2)]
-            frames = tshark(capture.finish())
+            path = capture.finish()
+            frames = tshark(path)
+            # The frames' trees, those of the ICMP errors left out.
+            tree = "\n".join(block for block in run_tshark(path, "-V").split("\n\n")
+                             if "Internet Control" not in block)
         for result in results:
             self.assertEqual((result.status, result.stdout, result.stderr), (0, self.timed_out(), b""))
         own = [f for f in frames if f["_ws.col.Protocol"] == "GLOWCTL"]
@@ -167,29 +174,32 @@ class Dissector(SystemTest):
         self.assertEqual({f["_ws.expert.message"] for f in own[1::2]},
                          {"Write sent without the controller's sequence: no reply came after the sync"})
         self.assertEqual({f["glowctl.kind"] for f in frames if f["_ws.col.Protocol"] == "ICMP"} - {"quoted"}, set())
+        # The write's 0xFFFF is named as what it is, not as a sync's.
+        self.assertEqual((tree.count("Sequence: 0xffff (sync)"),
+                          tree.count("Sequence: 0xffff (the sync's: no reply came)")), (2, 2))
 
     def test_datagrams_off_the_layout_are_shown_and_flagged(self):
         write = packet(0x0001, 2, 0x1234, 0x0F0F, 0x5555)
         cases = (
             # name, payload, Info column, expert message, cut-off field, bytes past the layout
-            ("sound", write, "datagram seq 0x0001 LED 2: red custom, green norm, blue ultra", "", "", ""),
+            ("sound", write, "datagram seq 0x0001 LED 2: red 0x1234, green norm, blue ultra", "", "", ""),
             ("short", write[:5], "short datagram, 5 bytes", "5 bytes; the layout has 44", "00", ""),
             ("one byte", write[:1], "short datagram, 1 byte", "1 byte; the layout has 44", "00", ""),
-            ("cut in the entries", write[:38], "datagram seq 0x0001 register 10 custom [malformed]",
+            ("cut in the entries", write[:38], "datagram seq 0x0001 register 10 0x1234 [malformed]",
              "38 bytes; the layout has 44", "000b", ""),
             ("long", write + b"\xee" * 6,
-             "datagram seq 0x0001 LED 2: red custom, green norm, blue ultra [malformed]",
+             "datagram seq 0x0001 LED 2: red 0x1234, green norm, blue ultra [malformed]",
              "50 bytes; the layout has 44", "", "eeeeeeeeeeee"),
             ("fixed byte", write[:3] + b"\x21" + write[4:],
-             "datagram seq 0x0001 LED 2: red custom, green norm, blue ultra [malformed]",
+             "datagram seq 0x0001 LED 2: red 0x1234, green norm, blue ultra [malformed]",
              "Not the fixed bytes 0x40 0x20", "", ""),
             ("marker", write[:28] + b"\x03" + write[29:],
-             "datagram seq 0x0001 LED 2: red custom, green norm, blue ultra [malformed]",
+             "datagram seq 0x0001 LED 2: red 0x1234, green norm, blue ultra [malformed]",
              "Not the fixed byte 0x02", "", ""),
             ("zero byte", write[:12] + b"\x01" + write[13:],
-             "datagram seq 0x0001 LED 2: red custom, green norm, blue ultra [malformed]", "Byte 12 is not 0", "", ""),
+             "datagram seq 0x0001 LED 2: red 0x1234, green norm, blue ultra [malformed]", "Byte 12 is not 0", "", ""),
             ("registers out of order", write[:32] + bytes.fromhex("000b1234000a0f0f000c5555"),
-             "datagram seq 0x0001 register 11 custom, register 10 norm, register 12 ultra [malformed]",
+             "datagram seq 0x0001 register 11 0x1234, register 10 norm, register 12 ultra [malformed]",
              "Registers are not one LED's red, green and blue", "", ""),
             ("no such LED", packet(0x0001, 3),
              "datagram seq 0x0001 register 13 off, register 14 off, register 15 off [malformed]",
@@ -206,12 +216,35 @@ class Dissector(SystemTest):
         self.assertEqual(len(frames), len(cases) + 1)
         for (name, _, info, expert, cut, extra), frame in zip(cases, frames):
             with self.subTest(name):
+                # A datagram that is itself short ends in part of a field:
+                # no capture cut it.
                 self.assertEqual((frame["_ws.col.Protocol"], frame["_ws.col.Info"], frame["_ws.expert.message"],
-                                  frame["glowctl.cut"], frame["glowctl.extra"]), ("GLOWCTL", info, expert, cut, extra))
+                                  frame["glowctl.partial"], frame["glowctl.cut"], frame["glowctl.extra"]),
+                                 ("GLOWCTL", info, expert, cut, "", extra))
         self.assertEqual(frames[0]["glowctl.led"], "2")
         self.assertEqual(frames[-3]["glowctl.led"], "")
         # An empty datagram is not claimed.
         self.assertEqual((frames[-1]["_ws.col.Protocol"], frames[-1]["glowctl.kind"]), ("UDP", ""))
+
+    def test_malformed_datagrams_leave_the_order_alone(self):
+        # A 10-byte datagram carrying 0xFFFF before the device's sync, the
+        # same bytes again while the sync awaits its reply and after the
+        # write: each time malformed alike, and the exchange still reads
+        # sync, reply, write.
+        bad = packet(0xFFFF, 2)[:10]
+        payloads = [bad, packet(0xFFFF, 1), bad, packet(0x1234, 1), packet(0x1234, 1, 0x3333), bad]
+        with tempfile.TemporaryDirectory(prefix="glow-test-") as scratch:
+            path = os.path.join(scratch, "malformed.pcap")
+            write_capture(path, payloads, replies=(3,))
+            frames = tshark(path)
+        self.assertEqual([f["glowctl.kind"] for f in frames],
+                         ["malformed", "sync", "malformed", "reply", "write", "malformed"])
+        bad_frames = {(frames[i]["_ws.col.Info"], frames[i]["_ws.expert.message"], frames[i]["glowctl.partial"])
+                      for i in (0, 2, 5)}
+        self.assertEqual(bad_frames, {("datagram seq 0xffff [malformed]", "10 bytes; the layout has 44", "0000")})
+        self.assertEqual([f["_ws.col.Info"] for f in frames[1:5:2]],
+                         ["sync LED 1", "reply seq 0x1234 LED 1: red off, green off, blue off"])
+        self.assertEqual(frames[4]["_ws.col.Info"], "write seq 0x1234 LED 1: red fast, green off, blue off")
 
     def test_datagrams_cut_by_the_capture_are_not_malformed(self):
         # A snap length of 46 bytes of raw IPv4 keeps 18 bytes of each
