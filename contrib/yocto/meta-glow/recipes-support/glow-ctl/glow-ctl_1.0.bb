@@ -9,7 +9,8 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=62f471abcf4d17bb22c120aa850dbdd1"
 
 # The source: the commit checked out in the glow_ctl repository, fetched as
 # git fetches any repository (into DL_DIR), so parsing and building write
-# nothing into the checkout, which may be read-only. By default the
+# nothing into the checkout, which may be read-only (one of another user
+# needs git's safe.directory: see the layer's README). By default the
 # repository this layer sits in (contrib/yocto/meta-glow); a copy of the
 # layer elsewhere sets GLOW_REPOSITORY. A release's source tarball, or the
 # working tree through externalsrc: see the layer's README.
