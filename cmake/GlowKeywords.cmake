@@ -21,8 +21,8 @@ function(glow_read_keywords)
 		list(GET fields 1 pattern)
 		# The bits, most significant first, as the controller plays them.
 		set(bits "")
-		foreach(bit RANGE 15 0 -1)
-			math(EXPR set "(${pattern} >> ${bit}) & 1")
+		foreach(place RANGE 15)
+			math(EXPR set "(${pattern} >> (15 - ${place})) & 1")
 			string(APPEND bits ${set})
 		endforeach()
 		# Any text that matches no keyword selects 0x0000, as off does.
