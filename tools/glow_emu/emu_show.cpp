@@ -257,11 +257,12 @@ static void read_footer(emu_show *show)
 	char text[sizeof show->footer] = "";
 	FILE *file = fopen(show->footer_path, "r");
 	if (file != nullptr) {
-		// A long file: its end, where the last lines are.
-		if (fseek(file, -static_cast<long>(sizeof text - 1), SEEK_END) != 0)
-			rewind(file);
-		const size_t length = fread(text, 1, sizeof text - 1, file);
-		text[length] = '\0';
+		// A long file: its end, where the last lines are; a short one whole.
+		if (fseek(file, -static_cast<long>(sizeof text - 1), SEEK_END) == 0 ||
+		    fseek(file, 0, SEEK_SET) == 0) {
+			const size_t length = fread(text, 1, sizeof text - 1, file);
+			text[length] = '\0';
+		}
 		fclose(file);
 	}
 	if (strcmp(text, show->footer) != 0) {
