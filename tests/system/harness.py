@@ -268,6 +268,7 @@ class Terminal:
         self.env["TERM"] = "xterm-256color"
         command = ["env", *(f"{k}={v}" for k, v in (environment or {}).items()), *command]
         shell = f'{shlex.join(command)}; echo "[exit status $?]"; exec sleep 300'
+        self.rows = rows
         self.run("new-session", "-d", "-x", str(columns), "-y", str(rows), shlex.join(["sh", "-c", shell]))
         shell_pid = int(self.run("display", "-p", "#{pane_pid}"))
         self.pid = self._child_of(shell_pid)
@@ -308,7 +309,7 @@ class Terminal:
 
     def resize(self, columns):
         """Changes the terminal's width, as dragging its window's edge does."""
-        self.run("resize-window", "-x", str(columns), "-y", "16")
+        self.run("resize-window", "-x", str(columns), "-y", str(self.rows))
 
     def hang_up(self):
         """Closes the terminal, as closing its window does: everything in it

@@ -101,6 +101,13 @@ class Demo(SystemTest):
             screen = terminal.screen()
             self.assertIn(self.getopt_says("long", "rd").decode().split(": ", 1)[1].strip(), screen)
             self.assertIn("ip netns exec glow-demo-", screen)
+            # A resize clears the screen and redraws the view, the hint and
+            # glow_ctl's lines with it.
+            terminal.resize(100)
+            time.sleep(1)
+            screen = terminal.screen()
+            self.assertIn("ip netns exec glow-demo-", screen)
+            self.assertIn("(exit status 1)", screen)
             os.kill(demo, signal.SIGTERM)
         finally:
             terminal.close()
