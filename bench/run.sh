@@ -17,12 +17,13 @@ runs=300
 record=
 while [ $# -gt 0 ]; do
 	case $1 in
-	--runs) runs=$2; shift 2 ;;
+	--runs) [ $# -ge 2 ] || die "--runs needs a number: bench/run.sh --runs N"; runs=$2; shift 2 ;;
 	--record) record=1; shift ;;
 	*) die "usage: bench/run.sh [--runs N] [--record]" ;;
 	esac
 done
-[ "$(id -u)" -eq 0 ] || die "the benchmark needs root to create network namespaces: run it with sudo"
+whole_number --runs "$runs" 1 100000
+need_root "the benchmark (it creates network namespaces)"
 
 host_packages
 apt_install valgrind time binutils musl-tools

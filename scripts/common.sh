@@ -13,6 +13,41 @@ GLOW_CACHE=${XDG_CACHE_HOME:-${HOME:-$GLOW_BUILD}/.cache}/glow_ctl
 say() { printf '\n== %s\n' "$*"; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
+# need_root WHAT : ends the script unless it runs as root, saying how to
+# run it again (with sudo only where there is one: a minimal system has none).
+need_root() {
+	[ "$(id -u)" -eq 0 ] && return
+	if command -v sudo >/dev/null; then die "$1 needs root: run it with sudo"; fi
+	die "$1 needs root: run it as root"
+}
+
+# whole_number NAME VALUE MIN MAX : ends the script unless VALUE is a whole
+# number from MIN to MAX, naming NAME (a variable or an option).
+whole_number() {
+	if ! [[ $2 =~ ^[0-9]{1,9}$ ]] || [ "$((10#$2))" -lt "$3" ] || [ "$((10#$2))" -gt "$4" ]; then
+		die "$1='$2': it takes a whole number from $3 to $4"
+	fi
+}
+
+# GLOW_BUILD is where every script builds: a folder, or a path where one
+# can be made. Checked here, before any script makes anything.
+[ ! -e "$GLOW_BUILD" ] || [ -d "$GLOW_BUILD" ] || die "GLOW_BUILD='$GLOW_BUILD': it takes a folder, and that is a file"
+[ -n "$GLOW_BUILD" ] || die "GLOW_BUILD='': it takes a folder"
+# An absolute path: one that starts with a dash is no option to any tool.
+[[ $GLOW_BUILD == /* ]] || GLOW_BUILD=$PWD/$GLOW_BUILD
+
+# clear_build BUILD : removes BUILD when it is a CMake build folder of this
+# project (its CMakeCache.txt names it as this project's build folder);
+# refuses anything else there, touching nothing.
+clear_build() {
+	[ -e "$1" ] || [ -L "$1" ] || return 0
+	if [ ! -L "$1" ] && [ -d "$1" ] && grep -qxF "glow_ctl_BINARY_DIR:STATIC=$1" "$1/CMakeCache.txt" 2>/dev/null; then
+		rm -rf -- "$1"
+		return
+	fi
+	die "$1 is in the way and is no build folder of glow_ctl's: move it, or set GLOW_BUILD elsewhere"
+}
+
 # How long an install waits for another apt or dpkg (unattended-upgrades on a
 # fresh machine) to let go of dpkg's lock, in seconds.
 apt_lock_wait=600
@@ -80,22 +115,22 @@ cache_value() {
 # testnet_up BUILD STEM : two network namespaces, STEM-dev and STEM-ctl, joined
 # by a veth pair. The device end carries the build's interface name and own
 # address, the controller end the controller's address. Sets testnet_device,
-# testnet_controller and the link constants (interface, port, own, controller).
+# testnet_controller (once they are this script's own, for the clean-up to
+# delete) and the link constants (interface, port, own, controller).
 testnet_up() {
 	link_constants "$1"
+	"$GLOW_ROOT/scripts/testnet.sh" create "$2-dev" "$2-ctl" "$interface" "$own" "$controller"
 	testnet_device=$2-dev
 	testnet_controller=$2-ctl
-	"$GLOW_ROOT/scripts/testnet.sh" create "$testnet_device" "$testnet_controller" "$interface" "$own" \
-		"$controller"
 }
 
 # testnet_tap BUILD STEM TAP : the controller namespace STEM-ctl alone, its
 # address on the tap device TAP, for a virtual machine to be the device.
 testnet_tap() {
 	link_constants "$1"
+	"$GLOW_ROOT/scripts/testnet.sh" tap "$2-ctl" "$3" "$controller"
 	testnet_device=
 	testnet_controller=$2-ctl
-	"$GLOW_ROOT/scripts/testnet.sh" tap "$testnet_controller" "$3" "$controller"
 }
 
 # link_constants BUILD : sets interface, port, own and controller from the

@@ -22,7 +22,8 @@ set -euo pipefail
 suite=$1
 shift
 [ $# -gt 0 ] || set -- bash -i
-[ "$(id -u)" -eq 0 ] || die "a Debian system in a folder needs root: run it with sudo"
+[[ $suite =~ ^[a-z][a-z0-9-]*$ ]] || die "SUITE='$suite': it takes a Debian suite's name, such as trixie"
+need_root "a Debian system in a folder"
 apt_install mmdebstrap git ca-certificates
 
 # debian_mirror : the Debian archive this machine's apt reads its own suite from.

@@ -26,8 +26,9 @@
 # appears in the view as it happens. More runs can be made from another
 # terminal meanwhile (the view shows the command), except with --arm-vm.
 #
-# Reads: GLOW_DEMO_SECONDS (the live view's seconds, 20), GLOW_BUILD (where
-# it builds, build/), XDG_CACHE_HOME or HOME (the ARM guest's packages).
+# Reads: GLOW_DEMO_SECONDS (the live view's seconds, a whole number from 1
+# to 86400, 20), GLOW_BUILD (where it builds, build/), XDG_CACHE_HOME or
+# HOME (the ARM guest's packages).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -52,11 +53,13 @@ for arg in "$@"; do
 	esac
 done
 set -- "${ctl_args[@]}"
-[ "$(id -u)" -eq 0 ] || die "the demo needs root to create network namespaces: run it with sudo"
+seconds=${GLOW_DEMO_SECONDS:-20}
+whole_number GLOW_DEMO_SECONDS "$seconds" 1 86400
+need_root "the demo (it creates network namespaces)"
 
 host_packages
 build=$GLOW_BUILD/demo
-say "building glow_ctl and glow_emu in build/demo"
+say "building glow_ctl and glow_emu in $build"
 build_programs "$build" -DGLOW_TESTS=OFF
 scratch=$(mktemp -d)
 cleanup_on_exit
@@ -64,7 +67,7 @@ cleanup_on_exit
 if [ -n "$arm_vm" ]; then
 	apt_install g++-arm-linux-gnueabihf qemu-system-arm
 	package_build=$GLOW_BUILD/demo-armhf
-	say "building the armhf package in build/demo-armhf"
+	say "building the armhf package in $package_build"
 	cmake -S "$GLOW_ROOT" -B "$package_build" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
 		-DGLOW_TESTS=OFF >/dev/null
 	cmake --build "$package_build" -j"$(nproc)" >/dev/null
@@ -74,7 +77,8 @@ if [ -n "$arm_vm" ]; then
 	say "test network: $testnet_controller ($controller on glowtap0)"
 	echo "   <-> a booted ARM guest, Cortex-A15 ($interface $own)"
 	# run_glow_ctl ARGS... : boots the guest, runs the package's glow_ctl
-	# there once; the launcher prints what it printed and its status.
+	# there once; the launcher prints what it printed and its status, and
+	# exits with that status.
 	run_glow_ctl() {
 		python3 "$GLOW_ROOT/tools/arm_vm.py" demo "$GLOW_CACHE/arm-vm" \
 			"$testnet_controller" glowtap0 "$own" "$interface" cortex-a15 "$package" -- "$@" &
@@ -88,34 +92,47 @@ else
 	testnet_up "$build" "glow-demo-$$"
 	say "test network: $testnet_device ($interface $own)"
 	echo "   <-> $testnet_controller ($controller)"
+	# run_glow_ctl ARGS... : glow_ctl in the device namespace, named
+	# glow_ctl as on the device: the build folder's path in front of its
+	# messages would push their words off a narrow screen.
 	run_glow_ctl() {
 		local status=0
-		ip netns exec "$testnet_device" "$build/src/glow_ctl" "$@" || status=$?
+		# shellcheck disable=SC2016 # the inner shell expands them
+		ip netns exec "$testnet_device" bash -c 'exec -a glow_ctl "$0" "$@"' "$build/src/glow_ctl" "$@" ||
+			status=$?
 		echo "(exit status $status)"
 		return "$status"
 	}
 fi
 
+# What ran, said as no command to copy: a copy run outside the namespaces
+# would reach for the controller from this machine's own network.
+ran="glow_ctl's run${arm_vm:+ in the ARM guest} with ${*:-no options}:"
+
 if [ -n "$show" ]; then
-	seconds=${GLOW_DEMO_SECONDS:-20}
 	say "live view for $seconds s (Ctrl-C ends it sooner)"
-	# The view ends with this file's last lines: the hint, then what
+	# The view ends with this file's last lines: what ran, then what
 	# glow_ctl prints, as it prints it, so a resize or Ctrl-C loses neither.
 	footer=$scratch/footer
+	echo "$ran" >"$footer"
+	# The hint, a command for another terminal meanwhile: one line, which
+	# glow_emu shows whole or not at all, and not in its last frame.
+	hint=()
 	if [ -z "$arm_vm" ]; then
 		# Another terminal needs root too; a minimal system has no sudo.
 		sudo=$( [ -z "$(command -v sudo)" ] || echo "sudo ")
-		printf '%s\n' "From another terminal, try:" "  ${sudo}ip netns exec $testnet_device \\" \
-			"    $build/src/glow_ctl -l 2 -r slow -g norm -b ultra" >"$footer"
+		hint=(--hint "${sudo}ip netns exec $testnet_device $build/src/glow_ctl -l 2 -r slow -g norm -b ultra")
 	fi
-	echo "\$ glow_ctl $*" >>"$footer"
 	ip netns exec "$testnet_controller" "$build/tools/glow_emu" --show --address "$controller" \
-		--port "$port" --time-limit $((seconds * 1000)) --footer "$footer" &
+		--port "$port" --time-limit $((seconds * 1000)) --footer "$footer" "${hint[@]}" &
 	emu_pid=$!
 	for _ in $(seq 100); do
 		[ -n "$(ip netns exec "$testnet_controller" ss -Hlun "sport = :$port")" ] && break
+		kill -0 "$emu_pid" 2>/dev/null || break
 		sleep 0.05
 	done
+	[ -n "$(ip netns exec "$testnet_controller" ss -Hlun "sport = :$port")" ] ||
+		die "glow_emu did not start listening on $controller:$port"
 	sleep 1
 	status=0
 	run_glow_ctl "$@" >>"$footer" 2>&1 || status=$?
@@ -128,7 +145,7 @@ fi
 
 start_emulator "$build"
 
-say "\$ glow_ctl $*"
+say "$ran"
 status=0
 run_glow_ctl "$@" || status=$?
 

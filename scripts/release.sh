@@ -17,7 +17,9 @@
 # another environment, build path, ASLR, CPU count, time, home, locale,
 # PATH, time zone and umask, and fails unless every artefact is the same;
 # the first build's artefacts are kept. --dist writes somewhere else than
-# dist/.
+# dist/: a folder that is new, empty or holds an earlier release (its
+# SHA256SUMS names exactly the files there), which the new one replaces.
+# Anything else there is refused, and nothing is touched.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -35,6 +37,46 @@ while [ $# -gt 0 ]; do
 	*) die "unknown option '$1'; scripts/release.sh --help lists them" ;;
 	esac
 done
+# An absolute path: one that starts with a dash is no option to any tool.
+[[ $dist == /* ]] || dist=$PWD/$dist
+
+# release_files DIR : the names SHA256SUMS lists in DIR, and SHA256SUMS
+# itself, sorted; nothing where it has none.
+release_files() {
+	[ -f "$1/SHA256SUMS" ] || return 0
+	{ sed -E 's/^[0-9a-f]{64}  //' "$1/SHA256SUMS"; echo SHA256SUMS; } | LC_ALL=C sort
+}
+
+# check_dist DIR : ends the script, touching nothing, unless DIR is not
+# there yet, is an empty folder, or holds an earlier release alone: plain
+# files, exactly those its SHA256SUMS names.
+check_dist() {
+	local present
+	if [ -L "$1" ] && [ ! -e "$1" ]; then die "--dist $1 is a link to nothing; nothing was changed"; fi
+	[ -e "$1" ] || return 0
+	[ -d "$1" ] || die "--dist $1 is a file, not a folder; nothing was changed"
+	present=$(find "$1/" -mindepth 1 -maxdepth 1 -printf '%P\n' | LC_ALL=C sort)
+	[ -n "$present" ] || return 0
+	if [ -z "$(find "$1/" -mindepth 1 -maxdepth 1 ! -type f)" ] && [ "$present" = "$(release_files "$1")" ]; then
+		return 0
+	fi
+	local count shown
+	count=$(wc -l <<<"$present")
+	shown=$(head -n 5 <<<"$present" | paste -sd, - | sed 's/,/, /g')
+	[ "$count" -le 5 ] || shown="$shown and $((count - 5)) more"
+	die "--dist $1 holds what no release made ($shown); nothing was changed: name a new or empty folder"
+}
+
+# clear_dist DIR : removes the earlier release check_dist found there, file
+# by file, leaving the folder.
+clear_dist() {
+	local name
+	while read -r name; do
+		[ -z "$name" ] || rm -f -- "$1/$name"
+	done < <(release_files "$1")
+}
+
+check_dist "$dist"
 
 # check_reproducible : the --check run: reprotest calls this script twice
 # (without --check), in copies of the checkout's git data and scripts.
@@ -48,9 +90,9 @@ check_reproducible() {
 		rm -rf "$store"
 		die "two builds of one commit differ"
 	fi
-	rm -rf "$dist"
-	mkdir -p "$(dirname "$dist")"
-	mv "$store/out/control/source-root/dist" "$dist"
+	clear_dist "$dist"
+	mkdir -p -- "$dist"
+	mv -- "$store"/out/control/source-root/dist/* "$dist/"
 	rm -rf "$store"
 	echo "reproducible: both builds give the same artefacts, kept in $dist"
 }
@@ -98,14 +140,14 @@ build_release() {
 	build_one "$work/src" "$work/armhf" DEB -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/arm-linux-gnueabihf.cmake"
 	build_one "$work/src" "$work/arm-static" TGZ \
 		-DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/arm-linux-musleabi.cmake"
-	mkdir -p "$1"
+	mkdir -p -- "$1"
 	cp "$work"/amd64/out/*.deb* "$work"/armhf/out/*.deb* "$work"/arm-static/out/*.tar.gz* "$1/"
 	source_tarball HEAD "$1" >/dev/null
 	(cd "$1" && sha256sum -- *.deb *.tar.gz *.cdx.json >SHA256SUMS)
 	rm -rf "$work"
 }
 
-rm -rf "$dist"
+clear_dist "$dist"
 say "release of $(git -C "$GLOW_ROOT" log -1 --format='%h (%cd)' --date=iso-strict) into $dist"
 build_release "$dist"
 cat "$dist/SHA256SUMS"

@@ -15,7 +15,7 @@
 # line adds up: "N passed, N failed, N skipped".
 #
 # Reads: CI (true: a skipped test fails the run), GLOW_JOBS (parallel jobs,
-# 2), GLOW_BUILD (the script stages' folder, build/), XDG_CACHE_HOME or HOME
+# a whole number from 1 to 64, 2), GLOW_BUILD (the script stages' folder, build/), XDG_CACHE_HOME or HOME
 # (downloads kept between runs, in glow_ctl/ there).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
@@ -31,6 +31,7 @@ script_stages=(
 )
 
 jobs=${GLOW_JOBS:-2}
+whole_number GLOW_JOBS "$jobs" 1 64
 export CMAKE_BUILD_PARALLEL_LEVEL=$jobs CTEST_PARALLEL_LEVEL=$jobs
 junit=$GLOW_ROOT/build/junit
 passed=0
@@ -72,7 +73,7 @@ ended_early() {
 # stage_failed MESSAGE : the stage cannot go on: counted as a failure, and
 # the run ends here.
 stage_failed() {
-	echo "FAILED: stage $stage: $*"
+	echo "FAILED: ${stage:+stage $stage: }$*"
 	failed=$((failed + 1))
 	summary
 	exit 1
@@ -110,12 +111,17 @@ print(counts["run"], counts["fail"], counts["notrun"] + counts["disabled"])' "$j
 	skipped=$((skipped + s))
 }
 
+# clear_junit : the JUnit files of the stage before, and nothing else there.
+clear_junit() {
+	rm -f -- "$junit"/*.xml
+}
+
 # run_workflow PRESET : the preset's configure, build and tests. The
 # build's progress lines are left out. A configure or build that fails
 # writes no JUnit file: the stage fails there.
 run_workflow() {
 	local status=0
-	rm -rf "$junit"
+	clear_junit
 	cmake --workflow --preset "$1" 2>&1 | { grep -vE '^\[ *[0-9]+%\]|^\[[0-9]+/[0-9]+\] ' || true; } ||
 		status=$?
 	add_junit "the workflow $1"
@@ -156,8 +162,8 @@ stage_packages() {
 release_dist=
 
 stage_release() {
+	# release.sh replaces an earlier release there and refuses anything else.
 	local dist=$GLOW_BUILD/release
-	rm -rf "$dist"
 	check "release reproducible under reprotest" bash -c '"$1" --check --dist "$2" | tail -n 12' _ \
 		"$GLOW_ROOT/scripts/release.sh" "$dist"
 	[ -f "$dist/SHA256SUMS" ] && release_dist=$dist
@@ -219,7 +225,8 @@ stage_firmware() {
 	tar -xzf "$tarball" -C "$work"
 	source=$work/glow-ctl-$(commit_version "${tree:-HEAD}")
 	echo "built from $(basename "$tarball") of ${tree:-HEAD}, unpacked outside the checkout"
-	rm -rf "$dir" "$junit"
+	clear_build "$dir"
+	clear_junit
 	CFLAGS=$firmware_flags CXXFLAGS=$firmware_flags cmake -S "$source" -B "$dir" -G Ninja -DGLOW_WERROR=ON \
 		-DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" "${options[@]}" -DGLOW_TESTS=ON \
 		>/dev/null || stage_failed "configuring $dir failed"
@@ -260,15 +267,20 @@ stage_arm_vm() {
 }
 
 # The demo boots the same guest and shows the controller's state after the
-# guest's run, on lines that fit 80 columns.
+# guest's run, on lines that fit 80 columns; it exits with the guest's
+# glow_ctl status, whose lines come in the order glow_ctl wrote them.
 demo_on_arm_vm() {
-	local out long
+	local out long status=0
 	out=$("$GLOW_ROOT/scripts/demo.sh" --arm-vm -l 1 -r fast 2>&1) || { echo "$out"; return 1; }
 	echo "$out" | grep -E 'up in|exit status'
 	long=$(awk 'length($0) > 80' <<<"$out")
 	[ -z "$long" ] || { echo "wider than 80 columns: $long"; return 1; }
 	grep -q '^(exit status 0; ' <<<"$out" &&
-		grep -qx 'LED 1: red fast 0x3333, green off 0x0000, blue off 0x0000 (write 0x0001)' <<<"$out"
+		grep -qx 'LED 1: red fast 0x3333, green off 0x0000, blue off 0x0000 (write 0x0001)' <<<"$out" || return 1
+	out=$("$GLOW_ROOT/scripts/demo.sh" --arm-vm -x 2>&1) || status=$?
+	echo "$out" | grep -E 'invalid option|^Usage|exit status'
+	[ "$status" -eq 1 ] && grep -q '^(exit status 1; ' <<<"$out" &&
+		awk '/invalid option/ && !usage { error = 1 } /^Usage: / { usage = 1 } END { exit !error }' <<<"$out"
 }
 
 # What Debian 13 changes (g++ 14, binutils 2.44, glibc 2.41, clang 19's
@@ -328,12 +340,13 @@ if [ -n "${GLOW_DEBIAN_SUITE:-}" ]; then
 	mapfile -t selected < <(printf '%s\n' "${selected[@]}" | grep -vx debian13)
 fi
 
-owner=$(stat -c %U "$GLOW_ROOT/build" 2>/dev/null || id -un)
-[ "$owner" = "$(id -un)" ] || die "build/ belongs to $owner, from a run as $owner: run as $owner, or remove it first (sudo rm -rf build)"
 trap ended_early EXIT
 trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
+# A refusal is an early end too: it closes with the counts.
+owner=$(stat -c %U "$GLOW_ROOT/build" 2>/dev/null || id -un)
+[ "$owner" = "$(id -un)" ] || stage_failed "build/ belongs to $owner, from a run as $owner: run as $owner, or move it away"
 host_packages
 apt_install tmux valgrind lintian tshark tcpdump
 for stage in "${selected[@]}"; do

@@ -33,6 +33,7 @@ import tempfile
 import signal
 import threading
 import time
+import traceback
 
 # The kernel's modules that bring up a virtio network card, in load order.
 MODULES = ("kernel/drivers/virtio/virtio_mmio.ko", "kernel/net/core/failover.ko",
@@ -282,10 +283,14 @@ class Guest:
         self.send(f"{shlex.join(argv)}; printf '@@%s\\n' {marker}")
         self.wait_for(marker, timeout)
 
-    def run(self, *argv, timeout=60):
-        """Runs argv in the guest: (status, stdout, stderr, milliseconds)."""
+    def run(self, *argv, timeout=60, merged=False):
+        """Runs argv in the guest: (status, stdout, stderr, milliseconds).
+        merged: standard error goes to standard output, the two in the
+        order the program wrote them."""
         self.counter += 1
         marker = f"case{self.counter}"
+        if merged:
+            argv = ("sh", "-c", 'exec "$0" "$@" 2>&1', *argv)
         self.send(shlex.join(["glow_case", marker, *argv]))
         status, out, err, ms = self.wait_for(marker, timeout).split()
         return int(status), base64.b64decode(out[1:]), base64.b64decode(err[1:]), int(ms)
@@ -310,9 +315,15 @@ def end_on_signals():
         signal.signal(number, lambda received, _: sys.exit(128 + received))
 
 
+# The launcher's own failure (no boot, no package), told apart from any
+# status glow_ctl gives.
+LAUNCH_FAILED = 125
+
+
 def demo(cache, namespace, tap, own, interface, cpu, deb, args):
     """Boots the guest and runs the package's glow_ctl there once with args;
-    prints what it printed and its exit status."""
+    prints what it printed, as it printed it, and its exit status, which it
+    returns."""
     end_on_signals()
     work = tempfile.mkdtemp(prefix="glow-arm-vm-")
     guest = None
@@ -321,10 +332,13 @@ def demo(cache, namespace, tap, own, interface, cpu, deb, args):
         guest = Guest(kernel, initrd, namespace, tap, cpu)
         print(f"ARM guest ({cpu}, {os.path.basename(kernel)}) up in {guest.boot_seconds():.1f} s",
               flush=True)
-        status, out, err, ms = guest.run("/usr/bin/glow_ctl", *args)
-        sys.stdout.write((out + err).decode(errors="replace"))
+        status, out, _, ms = guest.run("/usr/bin/glow_ctl", *args, merged=True)
+        sys.stdout.write(out.decode(errors="replace"))
         print(f"(exit status {status}; {ms} ms on the guest's clock)")
-        return 0
+        return status
+    except Exception:  # pylint: disable=broad-except # said, then a status glow_ctl never gives
+        traceback.print_exc()
+        return LAUNCH_FAILED
     finally:
         if guest:
             guest.stop()

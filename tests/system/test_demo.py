@@ -5,6 +5,7 @@ and by kill (SIGTERM), and each time its network namespaces and its
 glow_emu must be gone."""
 
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -17,6 +18,18 @@ import harness  # noqa: E402
 from harness import SystemTest, Terminal  # noqa: E402
 
 DEMO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "demo.sh")
+
+
+# A line that offers glow_ctl as a command: its path, or its name and an option.
+COMMAND = re.compile(r"/glow_ctl\b|\bglow_ctl +-")
+
+
+def commands_outside_namespaces(screen):
+    """The lines that offer glow_ctl as a command, other than a whole hint
+    that runs it in the demo's device namespace."""
+    return [line for line in screen.splitlines() if COMMAND.search(line) and not
+            re.match(r"(sudo )?ip netns exec glow-demo-[0-9]+-dev /\S+/glow_ctl -l 2 -r slow -g norm -b ultra$",
+                     line.strip())]
 
 
 def namespaces():
@@ -84,7 +97,8 @@ class Demo(SystemTest):
                 demo = subprocess.run(["bash", DEMO, *args], capture_output=True, text=True,
                                       env={**os.environ, "GLOW_BUILD": self.build}, timeout=240)
                 self.assertEqual(demo.returncode, 1, demo.stdout + demo.stderr)
-                self.assertIn(message, demo.stderr)
+                # Named as on the device, whatever the build folder's path.
+                self.assertIn(f"glow_ctl: {message}", demo.stderr.splitlines(keepends=True))
                 self.assertIn("(exit status 1)", demo.stdout)
 
     def test_live_view_shows_glow_ctls_error_while_it_runs(self):
@@ -101,12 +115,13 @@ class Demo(SystemTest):
             screen = terminal.screen()
             self.assertIn(self.getopt_says("long", "rd").decode().split(": ", 1)[1].strip(), screen)
             self.assertIn("ip netns exec glow-demo-", screen)
-            # A resize clears the screen and redraws the view, the hint and
-            # glow_ctl's lines with it.
+            self.assertEqual(commands_outside_namespaces(screen), [])
+            # A resize clears the screen and redraws the view with glow_ctl's
+            # lines; the hint, now wider than the screen, is left out whole.
             terminal.resize(100)
             time.sleep(1)
             screen = terminal.screen()
-            self.assertIn("ip netns exec glow-demo-", screen)
+            self.assertNotIn("ip netns exec", screen)
             self.assertIn("(exit status 1)", screen)
             os.kill(demo, signal.SIGTERM)
         finally:
@@ -115,6 +130,27 @@ class Demo(SystemTest):
                 os.kill(emu, signal.SIGKILL)
             for name in {f"glow-demo-{demo}-dev", f"glow-demo-{demo}-ctl"} & namespaces():
                 harness.ip("netns", "del", name, check=False)
+
+    def test_narrow_live_view_offers_no_command_outside_the_namespaces(self):
+        # 60x20: glow_ctl's whole error and usage, no hint cut to a command
+        # that would run on this machine's own network, and once the demo
+        # removed its namespaces, no hint in the last frame.
+        terminal = Terminal(["bash", DEMO, "--show", "-l", "1", "--led"],
+                            {"GLOW_BUILD": self.build, "GLOW_DEMO_SECONDS": "8"}, columns=60, rows=20)
+        try:
+            terminal.wait_for("(exit status 1)", timeout=240)
+            screen = terminal.screen()
+            error = self.getopt_says("long_argument", "led").decode().split(": ", 1)[1].strip()
+            self.assertIn(f"glow_ctl: {error}", screen.splitlines())
+            self.assertIn("Available values: off/slow/norm/fast/ultra/on", screen)
+            self.assertEqual(commands_outside_namespaces(screen), [])
+            terminal.wait_for("[exit status 1]", timeout=30)
+            screen = terminal.screen()
+            self.assertIn("(exit status 1)", screen)
+            self.assertNotIn("ip netns exec", screen)
+            self.assertEqual(commands_outside_namespaces(screen), [])
+        finally:
+            terminal.close()
 
     def test_terminal_closed_or_killed_during_the_live_view(self):
         for how in ("terminal closed", "SIGTERM"):

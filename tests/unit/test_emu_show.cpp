@@ -200,6 +200,38 @@ TEST(ShowFrame, EndsWithTheFootersLastLines)
 	EXPECT_EQ(next.substr(next.size() - 3), "\033[J");
 }
 
+// The hint stands above the footer only whole: a narrower terminal, or a
+// footer that needs every row, leaves it out rather than cut.
+TEST(ShowFrame, ShowsTheHintWholeOrNotAtAll)
+{
+	const emu_controller controller = with_led(0, 0, 0, 0);
+	emu_show show = shown_at(40);
+	show.footer_path = "footer";
+	show.hint = "ip netns exec ns /x/glow_ctl -l 2";
+	snprintf(show.footer, sizeof show.footer, "%s", "$ glow_ctl\n(exit status 0)\n");
+	std::vector<std::string> lines = visible_lines(render(controller, show, 0));
+	ASSERT_EQ(lines.size(), static_cast<size_t>(show_frame_lines + 3));
+	EXPECT_EQ(frame_lines(&show), show_frame_lines + 3);
+	EXPECT_EQ(lines[show_frame_lines], show.hint);
+	EXPECT_EQ(lines.back(), "(exit status 0)");
+
+	show.columns = 33; // one column short of the hint and its cursor's margin
+	lines = visible_lines(render(controller, show, 0));
+	EXPECT_EQ(lines.size(), static_cast<size_t>(show_frame_lines + 2));
+	EXPECT_EQ(frame_lines(&show), show_frame_lines + 2);
+	EXPECT_EQ(lines[show_frame_lines], "$ glow_ctl");
+
+	// 10 rows leave 3 below the frame, the cursor's line kept free: two
+	// footer lines and the hint fit; three footer lines take them all.
+	show.columns = 40;
+	show.rows = 10;
+	EXPECT_EQ(visible_lines(render(controller, show, 0))[show_frame_lines], show.hint);
+	snprintf(show.footer, sizeof show.footer, "%s", "1\n2\n3\n");
+	lines = visible_lines(render(controller, show, 0));
+	EXPECT_EQ(std::vector<std::string>(lines.begin() + show_frame_lines, lines.end()),
+		  (std::vector<std::string>{"1", "2", "3"}));
+}
+
 TEST(ShowFrame, StaysWithinItsBuffer)
 {
 	const emu_controller controller = with_led(0, 0xFFFF, 0, 0);

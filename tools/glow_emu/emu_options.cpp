@@ -19,6 +19,7 @@ constexpr int default_foreign_sequence = 0x0BAD;
 constexpr int option_show = 1000; // long options without a short form
 constexpr int option_tick_ms = 1001;
 constexpr int option_footer = 1002;
+constexpr int option_hint = 1003;
 
 // The three defaults are filled in from the link's build-time constants and
 // the largest reply.
@@ -42,6 +43,8 @@ const char usage_text[] = "Usage: glow_emu [options]\n"
 			  "      --tick-ms MS          with --show, one pattern bit per MS ms (default %d)\n"
 			  "      --footer FILE         with --show, end the frame with FILE's last lines,\n"
 			  "                            read again as it grows\n"
+			  "      --hint TEXT           with --show, a line above the footer while the view\n"
+			  "                            runs: whole or not at all, never in the last frame\n"
 			  "  -h, --help                show this text\n";
 
 const char short_options[] = "a:p:L:qsd:S:z:f:F:P:c:t:h";
@@ -63,6 +66,7 @@ const option long_options[] = {
 	{"show", no_argument, nullptr, option_show},
 	{"tick-ms", required_argument, nullptr, option_tick_ms},
 	{"footer", required_argument, nullptr, option_footer},
+	{"hint", required_argument, nullptr, option_hint},
 	{"help", no_argument, nullptr, 'h'},
 	{nullptr, 0, nullptr, 0},
 };
@@ -148,6 +152,9 @@ static bool set_option(emu_options *options, int option, const char *arg)
 		return parse_number(arg, 1, 60000, &options->tick_ms);
 	case option_footer:
 		options->footer_path = arg;
+		return true;
+	case option_hint:
+		options->hint = arg;
 		return true;
 	default:
 		return false;

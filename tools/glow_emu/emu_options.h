@@ -25,6 +25,7 @@ struct emu_options {
 	bool show;                   // draw the LEDs live when on a terminal
 	long tick_ms;                // one pattern bit per tick
 	const char *footer_path;     // with show: the frame ends with this file's last lines
+	const char *hint;            // with show: a line above the footer while the view runs
 };
 
 // Fills options from the command line, the defaults first. Returns -1 to

@@ -173,14 +173,29 @@ static const char *footer_tail(const emu_show *show)
 	return start;
 }
 
-int frame_lines(const emu_show *show)
+// The number of lines in text, a last one without its newline included.
+static int count_lines(const char *text)
 {
-	int lines = show_frame_lines;
-	const char *tail = footer_tail(show);
-	for (const char *at = tail; *at != '\0'; ++at)
+	int lines = 0;
+	for (const char *at = text; *at != '\0'; ++at)
 		if (*at == '\n' || at[1] == '\0')
 			++lines;
 	return lines;
+}
+
+// Whether the hint shows: all of it on one line, in a row the footer's
+// lines leave free. A command cut short, or its first half scrolled away,
+// would read as another command, so it shows whole or not at all.
+static bool hint_shown(const emu_show *show)
+{
+	return show->hint != nullptr && show->hint[0] != '\0' && strchr(show->hint, '\n') == nullptr &&
+	       visible_width(show->hint) <= line_width(show) &&
+	       count_lines(show->footer) < footer_limit(show);
+}
+
+int frame_lines(const emu_show *show)
+{
+	return show_frame_lines + (hint_shown(show) ? 1 : 0) + count_lines(footer_tail(show));
 }
 
 // The footer's lines, each cut to the width like any other.
@@ -220,6 +235,8 @@ size_t render_frame(const emu_controller *controller, const emu_show *show, long
 	for (int led = 0; led < emu_led_count; ++led)
 		append_led(out, size, &used, controller, show, led, tick);
 	append_line(out, size, &used, show, show->note);
+	if (hint_shown(show))
+		append_line(out, size, &used, show, show->hint);
 	if (show->footer_path != nullptr)
 		append_footer(out, size, &used, show);
 	return used;
@@ -324,8 +341,9 @@ static bool start_show(emu_show *show, const emu_controller *controller, const c
 }
 
 void start_output(emu_show *show, const emu_controller *controller, const char *endpoint, bool live,
-		  bool quiet, long tick_ms, const char *footer_path)
+		  bool quiet, long tick_ms, const char *footer_path, const char *hint)
 {
+	show->hint = hint;
 	show->quiet = quiet;
 	show->footer_path = footer_path;
 	if (live)
@@ -377,7 +395,9 @@ long long next_output_ms(const emu_show *show)
 void stop_output(emu_show *show, const emu_controller *controller, long received)
 {
 	if (show->showing) {
-		// The last frame stays on screen and says it all.
+		// The last frame stays on screen and says it all; what the hint
+		// offered ends with the view.
+		show->hint = nullptr;
 		show->dirty = true;
 		draw_show(show, controller);
 		show->showing = false;

@@ -26,6 +26,7 @@ struct emu_show {
 	char note[256];                     // the last malformed or stale datagram
 	const char *footer_path;            // a file whose last lines end the frame, or null
 	char footer[2048];                  // those lines, as last read
+	const char *hint;                   // a line above the footer while the view runs, or null
 	int drawn_lines;                    // lines of the frame on screen
 	int columns;                        // the terminal's width: no line is longer
 	int rows;                           // its height, or 0 where it does not say
@@ -51,8 +52,9 @@ int led_colour(const emu_controller *controller, int led, long tick);
 // Writes the frame for this tick into out (NUL-terminated): the endpoint and
 // sequence, the last exchange, one line per LED with its coloured block,
 // keywords, values and (where the width allows) last write, the note, and
-// as many of the footer's last lines as the terminal's height leaves room
-// for (show_footer_lines where it does not say).
+// the hint where it fits whole (its width, and a row that the footer's
+// lines leave), and as many of the footer's last lines as the terminal's
+// height leaves room for (show_footer_lines where it does not say).
 // Every line is cut to show->columns, never wrapped. When a frame is already
 // drawn, the text first moves the cursor back over its show->drawn_lines
 // lines and every line
@@ -67,7 +69,7 @@ size_t render_frame(const emu_controller *controller, const emu_show *show, long
 // when it changes) and draws the first frame. Otherwise the emulator prints
 // plain lines, and with quiet no change lines.
 void start_output(emu_show *show, const emu_controller *controller, const char *endpoint, bool live,
-		  bool quiet, long tick_ms, const char *footer_path);
+		  bool quiet, long tick_ms, const char *footer_path, const char *hint);
 
 // The number of lines render_frame writes for show as it is.
 int frame_lines(const emu_show *show);
@@ -87,7 +89,8 @@ void output_note(emu_show *show, const char *text);
 void refresh_output(emu_show *show, const emu_controller *controller);
 long long next_output_ms(const emu_show *show);
 
-// Ends the output: the view's last frame stays on screen, colours reset and
+// Ends the output: the view's last frame, without the hint (what it offers
+// ends with the view), stays on screen, colours reset and
 // cursor back; without a view (and unless quiet), the state of every LED
 // and the next sequence; then the datagram count.
 void stop_output(emu_show *show, const emu_controller *controller, long received);

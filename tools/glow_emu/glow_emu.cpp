@@ -273,7 +273,7 @@ int main(int argc, char **argv)
 	snprintf(endpoint, sizeof endpoint, "%s:%ld", options->address, options->port);
 	printf("glow_emu: listening on %s\n", endpoint);
 	start_output(&server.output, &server.controller, endpoint, options->show, options->quiet,
-		     options->tick_ms, options->footer_path);
+		     options->tick_ms, options->footer_path, options->hint);
 	serve(&server);
 	stop_output(&server.output, &server.controller, server.received);
 	if (server.log != nullptr)
