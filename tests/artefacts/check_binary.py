@@ -6,6 +6,7 @@ binutils of its architecture:
   check_binary.py needed BINARY READELF LIB...     exactly these NEEDED entries
   check_binary.py static BINARY READELF ARCH       no dynamic section; Tag_CPU_arch ARCH
   check_binary.py hardened BINARY READELF OBJDUMP PROTECTION...
+  check_binary.py pages BINARY READELF PAGE       every segment mappable with PAGE-byte pages
 
 The protections: pie (a position-independent executable), ssp (main's own
 frame guarded by the stack protector: a static glibc brings
@@ -72,7 +73,19 @@ def hardened(binary, readelf, objdump, *wanted):
     return not missing
 
 
-CHECKS = {"size": size, "needed": needed, "static": static, "hardened": hardened}
+def pages(binary, readelf, page):
+    """A kernel maps a segment only where its address and its offset in the
+    file differ by a whole number of pages."""
+    segments = re.findall(r"^ +LOAD +(0x[0-9a-f]+) +(0x[0-9a-f]+) .* (0x[0-9a-f]+)$", output(readelf, "-lW", binary),
+                          re.M)
+    off = [f"{address} at {offset}" for offset, address, _ in segments
+           if (int(address, 16) - int(offset, 16)) % int(page) != 0]
+    print(f"{binary}: {len(segments)} segments"
+          + (f"; not on {page}-byte pages: {', '.join(off)}" if off else f", each on {page}-byte pages"))
+    return bool(segments) and not off
+
+
+CHECKS = {"size": size, "needed": needed, "static": static, "hardened": hardened, "pages": pages}
 
 if __name__ == "__main__":
     if len(sys.argv) < 3 or sys.argv[1] not in CHECKS:

@@ -24,7 +24,7 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__x86_64__)
+#ifdef __x86_64__
 #define NATIVE_AUDIT_ARCH AUDIT_ARCH_X86_64
 #elif defined(__aarch64__)
 #define NATIVE_AUDIT_ARCH AUDIT_ARCH_AARCH64
