@@ -104,7 +104,8 @@ class Package(SystemTest):
         # the completion sees them; Tab twice lists what is ambiguous.
         completion = os.path.join(self.root, "usr/share/bash-completion/completions/glow_ctl")
         cases = (("glow_ctl --red=fa\t", "$ glow_ctl --red=fast"), ("glow_ctl --gr sl\t", "$ glow_ctl --gr slow"),
-                 ("glow_ctl -b U\t", "$ glow_ctl -b U"), ("glow_ctl -b u\t", "$ glow_ctl -b ultra"),
+                 ("glow_ctl -r F\t", "$ glow_ctl -r fast"), ("glow_ctl -b u\t", "$ glow_ctl -b ultra"),
+                 ("glow_ctl --green=SL\t", "$ glow_ctl --green=slow"),
                  ("glow_ctl --bl=no\t", "$ glow_ctl --bl=norm"), ("glow_ctl --l\t", "$ glow_ctl --led"),
                  ("glow_ctl --le=\t\t", "0  1  2"), ("glow_ctl --red=\t\t", "fast   norm   off    on     slow   ultra"),
                  ("glow_ctl --help x\t", "$ glow_ctl --help x"))
