@@ -26,7 +26,7 @@ script_stages=(
 	"release     scripts/release.sh --check: reprotest builds it twice, varying environment, path, time, locale, umask and more, with the same artefacts; its CycloneDX bills of materials valid"
 	"bench       a short run of bench/run.sh, so that the benchmark keeps working"
 	"firmware    the Buildroot, Yocto and OpenWrt recipes offer every constant in range and hand each value to CMake as typed; a board build from their options, the source tarball, Ninja and a firmware's flags passes the exchange and the dissector's test on its port"
-	"arm-vm      the release's armhf package and static file on Debian's ARM kernel, booted under qemu-system-arm (Cortex-A15, Cortex-A7)"
+	"arm-vm      the release's armhf package and static file on the kernels boards run, booted under qemu: Debian's armhf kernel (Cortex-A15, Cortex-A7), Debian 11's 5.10 LTS, arm64 with 4 KiB pages (Cortex-A53) and Debian 13's arm64 with 16 KiB pages, each with a 32-bit userland"
 	"debian13    a fresh clone in a minimal Debian 13 (mmdebstrap minbase, base system cached): the host, armhf and lint stages there, everything installed by the test command"
 )
 
@@ -242,7 +242,7 @@ stage_firmware() {
 # packages' and the tarball's exact bytes, the release stage's when it ran.
 stage_arm_vm() {
 	host_build
-	local dist=$release_dist host=$GLOW_BUILD/host cpu version
+	local dist=$release_dist host=$GLOW_BUILD/host version
 	if [ -z "$dist" ]; then
 		dist=$GLOW_BUILD/arm-vm/dist
 		"$GLOW_ROOT/scripts/release.sh" --dist "$dist" >/dev/null ||
@@ -255,9 +255,11 @@ stage_arm_vm() {
 		GLOW_BIND_WAIT_MS; do
 		constants+=("$name=$(cache_value "$host" "$name")")
 	done
-	for cpu in cortex-a15 cortex-a7; do
-		check "booted ARM kernel, $cpu" env "${constants[@]}" GLOW_ARM_VM_CPU="$cpu" \
-			GLOW_ARM_VM_CACHE="$GLOW_CACHE/arm-vm" \
+	local boots boot
+	mapfile -t boots < <(python3 "$GLOW_ROOT/tools/arm_vm.py" kernels)
+	for boot in "${boots[@]}"; do
+		check "booted ${boot% *} kernel, ${boot#* }" env "${constants[@]}" GLOW_ARM_VM_KERNEL="${boot% *}" \
+			GLOW_ARM_VM_CPU="${boot#* }" GLOW_ARM_VM_CACHE="$GLOW_CACHE/arm-vm" \
 			GLOW_ARM_VM_DEB="$dist/glow-ctl_${version}_armhf.deb" \
 			GLOW_ARM_VM_TARBALL="$dist/glow_ctl-$version-linux-arm-static.tar.gz" \
 			GLOW_EMU="$host/tools/glow_emu" GLOW_VERSION="$version" GLOW_MAN_PAGE="$host/docs/glow_ctl.1" \

@@ -1,29 +1,36 @@
 # SPDX-License-Identifier: MIT
-"""A booted ARM Linux for glow_ctl: Debian's own armhf kernel under
-qemu-system-arm (-M virt), with an initramfs made from Debian packages alone
-(busybox-static as init and shell, the kernel's virtio network modules, the
-armhf C library and loader where a Debian armhf root has them) and the
-glow_ctl binaries given. Its one network card is renamed to the build's
-interface and carries the device's address; qemu joins it to a tap device in
-a network namespace of the caller's, where the controller is.
+"""A booted ARM Linux for glow_ctl: one of the Debian kernels that boards run
+(KERNELS: the armhf kernel of this machine's Debian and Debian 11's 5.10 LTS
+under qemu-system-arm, the arm64 kernels with 4 KiB and 16 KiB pages under
+qemu-system-aarch64, running a 32-bit userland), on qemu's virt machine,
+with an initramfs made from Debian packages alone (busybox-static as init
+and shell, the kernel's virtio network modules, the armhf C library and
+loader where a Debian armhf root has them) and the glow_ctl binaries given.
+Its one network card is renamed to the build's interface and carries the
+device's address; qemu joins it to a tap device in a network namespace of
+the caller's, where the controller is.
 
-The packages come through a private apt configuration for armhf (the host's
-own sources; no foreign architecture is added to the host) and are kept in
-a cache folder between runs.
+The packages come through a private apt configuration per suite and
+architecture (this machine's own sources, the suite name changed for
+another suite; no foreign architecture is added to the host) and are kept
+in a cache folder between runs.
 
 The console is the guest's serial port: commands go in as shell lines, and
 every answer the host waits for starts with "@@", which the echo of the
 command itself never shows (the command writes it with printf).
 
     python3 arm_vm.py demo CACHE NAMESPACE TAP OWN INTERFACE CPU DEB -- GLOW_CTL_ARGS...
+    python3 arm_vm.py kernels        the kernels and CPUs the booted tests take, "KERNEL CPU" a line
 """
 
 import base64
+import collections
 import glob
 import gzip
 import lzma
 import os
 import platform
+import re
 import shlex
 import shutil
 import stat
@@ -35,7 +42,22 @@ import threading
 import time
 import traceback
 
-# The kernel's modules that bring up a virtio network card, in load order.
+# A kernel to boot: its Debian suite (None: this machine's own), its
+# architecture and flavour (linux-image-FLAVOUR is its metapackage), the qemu
+# that runs it, the CPUs it is booted on, and the suite of the 32-bit
+# userland (None: this machine's own). A 16 KiB-page kernel maps only
+# files aligned to 16 KiB or more: Debian 13's busybox and C library are,
+# Debian 12's are not.
+Kernel = collections.namedtuple("Kernel", "suite architecture flavour qemu cpus userland")
+KERNELS = {
+    "armmp": Kernel(None, "armhf", "armmp", "qemu-system-arm", ("cortex-a15", "cortex-a7"), None),
+    "armmp-5.10": Kernel("bullseye", "armhf", "armmp", "qemu-system-arm", ("cortex-a15",), None),
+    "arm64": Kernel(None, "arm64", "arm64", "qemu-system-aarch64", ("cortex-a53",), None),
+    "arm64-16k": Kernel("trixie", "arm64", "arm64-16k", "qemu-system-aarch64", ("max",), "trixie"),
+}
+
+# The kernel's modules that bring up a virtio network card, in load order;
+# a kernel that has one built in has no file for it.
 MODULES = ("kernel/drivers/virtio/virtio_mmio.ko", "kernel/net/core/failover.ko",
            "kernel/drivers/net/net_failover.ko", "kernel/drivers/net/virtio_net.ko")
 BOOT_LIMIT_S = 120  # under TCG the guest reaches init in a few seconds
@@ -85,48 +107,77 @@ printf '@@%s %s\\n' "$id" "=$(cat /tmp/together.* | base64 -w0)"
 """
 
 
-def apt_config(cache):
-    """A private apt configuration for armhf packages, from the host's sources."""
+def this_suite():
+    return platform.freedesktop_os_release().get("VERSION_CODENAME", "unknown")
+
+
+def apt_config(cache, suite, architecture):
+    """A private apt configuration for one suite and architecture, from this
+    machine's Debian sources with its suite's name replaced."""
+    home = os.path.join(cache, "apt", f"{suite}-{architecture}")
     for folder in ("state/lists/partial", "archives/partial", "sources"):
-        os.makedirs(os.path.join(cache, folder), exist_ok=True)
+        os.makedirs(os.path.join(home, folder), exist_ok=True)
     for source in glob.glob("/etc/apt/sources.list.d/*.sources") + glob.glob("/etc/apt/sources.list"):
-        if os.path.isfile(source) and "debian" in open(source, encoding="utf-8").read():
-            shutil.copy(source, os.path.join(cache, "sources", os.path.basename(source).replace(
-                "sources.list", "main.list")))
-    path = os.path.join(cache, "apt.conf")
+        if os.path.isfile(source):
+            with open(source, encoding="utf-8") as lines:
+                text = lines.read()
+            if "debian" not in text:
+                continue
+            name = os.path.basename(source).replace("sources.list", "main.list")
+            with open(os.path.join(home, "sources", name), "w", encoding="utf-8") as copy:
+                copy.write(re.sub(rf"\b{re.escape(this_suite())}\b", suite, text))
+    path = os.path.join(home, "apt.conf")
     with open(path, "w", encoding="utf-8") as conf:
-        conf.write(f'APT::Architecture "armhf";\nAPT::Architectures {{ "armhf"; }};\n'
-                   f'Dir::State "{cache}/state";\nDir::State::status "/dev/null";\n'
-                   f'Dir::Cache "{cache}";\nDir::Etc::SourceList "/dev/null";\n'
-                   f'Dir::Etc::SourceParts "{cache}/sources";\nDir::Etc::Preferences "/dev/null";\n'
+        conf.write(f'APT::Architecture "{architecture}";\nAPT::Architectures {{ "{architecture}"; }};\n'
+                   f'Dir::State "{home}/state";\nDir::State::status "/dev/null";\n'
+                   f'Dir::Cache "{home}";\nDir::Etc::SourceList "/dev/null";\n'
+                   f'Dir::Etc::SourceParts "{home}/sources";\nDir::Etc::Preferences "/dev/null";\n'
                    f'Dir::Etc::PreferencesParts "/dev/null";\n')
     return {**os.environ, "APT_CONFIG": path}
 
 
-def fetch(cache):
-    """The kernel, busybox and C library packages, downloaded once into cache.
-    Returns {name: path of the .deb}."""
-    cache = os.path.abspath(cache)
-    # Each release's packages apart: the guest boots the kernel of the
-    # Debian this machine runs, also after it was upgraded.
-    debs = os.path.join(cache, "debs", platform.freedesktop_os_release().get("VERSION_CODENAME", "unknown"))
-    os.makedirs(debs, exist_ok=True)
-    wanted = {"kernel": "linux-image-*-armmp_*_armhf.deb", "busybox": "busybox-static_*_armhf.deb",
-              "libc": "libc6_*_armhf.deb"}
-    found = {name: sorted(glob.glob(os.path.join(debs, pattern))) for name, pattern in wanted.items()}
+def download(cache, suite, architecture, folder, wanted):
+    """The packages wanted ({name: file pattern}) of one suite and
+    architecture, downloaded once into folder: {name: path of the .deb}.
+    A name given as linux-image-FLAVOUR is the kernel that metapackage
+    depends on."""
+    os.makedirs(folder, exist_ok=True)
+    found = {name: sorted(glob.glob(os.path.join(folder, pattern))) for name, pattern in wanted.items()}
     if all(found.values()):
         return {name: paths[-1] for name, paths in found.items()}
-    env = apt_config(cache)
+    env = apt_config(cache, suite, architecture)
     # An index of one suite (security, say) may fail to download now and
-    # then; what matters is that the packages are found.
+    # then, or be gone for an old release; what matters is that the
+    # packages are found.
     subprocess.run(["apt-get", "update", "-q"], env=env, capture_output=True, check=False)
-    depends = subprocess.run(["apt-cache", "depends", "linux-image-armmp"], env=env, capture_output=True,
-                             text=True, check=True).stdout
-    kernel = next(word for word in depends.split() if word.startswith("linux-image-") and
-                  word.endswith("-armmp") and word != "linux-image-armmp")
-    subprocess.run(["apt-get", "download", "-q", kernel, "busybox-static", "libc6"], env=env, cwd=debs,
-                   capture_output=True, check=True)
-    return fetch(cache)
+    names = []
+    for name in wanted:
+        if name.startswith("linux-image-"):
+            flavour = name.removeprefix("linux-image-")
+            depends = subprocess.run(["apt-cache", "depends", name], env=env, capture_output=True, text=True,
+                                     check=True).stdout
+            name = next(word for word in depends.split() if word.startswith("linux-image-") and
+                        word.endswith("-" + flavour) and word != f"linux-image-{flavour}")
+        names.append(name)
+    subprocess.run(["apt-get", "download", "-q", *names], env=env, cwd=folder, capture_output=True, check=True)
+    return download(cache, suite, architecture, folder, wanted)
+
+
+def fetch(cache, kernel="armmp"):
+    """The kernel's package and its userland's busybox and C library,
+    downloaded once into cache: {"kernel", "busybox", "libc": path of the
+    .deb}. Each suite's packages lie apart, so the guest boots the kernel
+    of the Debian this machine runs, also after it was upgraded."""
+    cache = os.path.abspath(cache)
+    board = KERNELS[kernel]
+    suite = board.suite or this_suite()
+    userland = board.userland or this_suite()
+    packages = download(cache, suite, board.architecture, os.path.join(cache, "debs", suite, board.architecture),
+                        {f"linux-image-{board.flavour}": f"linux-image-*-{board.flavour}_*.deb"})
+    packages = {"kernel": next(iter(packages.values()))}
+    packages.update(download(cache, userland, "armhf", os.path.join(cache, "debs", userland, "armhf"),
+                             {"busybox-static": "busybox-static_*_armhf.deb", "libc6": "libc6_*_armhf.deb"}))
+    return {"kernel": packages["kernel"], "busybox": packages["busybox-static"], "libc": packages["libc6"]}
 
 
 def unpack(deb, root, *members):
@@ -200,14 +251,17 @@ def build_image(packages, work, own, interface, deb=None, tarball=None):
     if not os.path.exists(os.path.join(root, "lib")):
         os.symlink("usr/lib", os.path.join(root, "lib"))
     shutil.rmtree(os.path.join(root, "usr", "share"), ignore_errors=True)  # documents and locales
+    modules = []
     for module in MODULES:
-        install_module(glob.glob(os.path.join(kernel_tree, "**", "modules", "*", module + "*"), recursive=True)[0],
-                       os.path.join(root, "modules", os.path.basename(module)))
+        files = glob.glob(os.path.join(kernel_tree, "**", "modules", "*", module + "*"), recursive=True)
+        if files:
+            install_module(files[0], os.path.join(root, "modules", os.path.basename(module)))
+            modules.append(os.path.basename(module))
     if deb:
         unpack(deb, root)
     if tarball:
         subprocess.run(["tar", "-xzf", tarball, "-C", os.path.join(root, "opt")], check=True)
-    scripts = {"init": INIT.format(modules=" ".join(os.path.basename(m) for m in MODULES),
+    scripts = {"init": INIT.format(modules=" ".join(modules),
                                    interface=interface, own=own),
                "bin/glow_case": CASE, "bin/glow_together": TOGETHER}
     for name, text in scripts.items():
@@ -221,14 +275,15 @@ def build_image(packages, work, own, interface, deb=None, tarball=None):
 
 
 class Guest:
-    """qemu-system-arm in a network namespace, its card on a tap device
-    there, driven over its serial console. Ends its qemu by PID."""
+    """qemu (qemu-system-arm, or qemu-system-aarch64 for a 64-bit kernel) in
+    a network namespace, its card on a tap device there, driven over its
+    serial console. Ends its qemu by PID."""
 
-    def __init__(self, kernel, initrd, namespace, tap, cpu="cortex-a15"):
+    def __init__(self, kernel, initrd, namespace, tap, cpu="cortex-a15", qemu="qemu-system-arm"):
         self.output = b""
         self.lock = threading.Lock()
         self.started = time.monotonic()
-        argv = ["ip", "netns", "exec", namespace, "qemu-system-arm", "-M", "virt", "-cpu", cpu, "-m", "256",
+        argv = ["ip", "netns", "exec", namespace, qemu, "-M", "virt", "-cpu", cpu, "-m", "512",
                 "-display", "none", "-monitor", "none", "-serial", "stdio", "-no-reboot",
                 "-kernel", kernel, "-initrd", initrd, "-append", "console=ttyAMA0 quiet loglevel=1 panic=-1",
                 "-netdev", f"tap,id=net0,ifname={tap},script=no,downscript=no",
@@ -329,7 +384,7 @@ def demo(cache, namespace, tap, own, interface, cpu, deb, args):
     guest = None
     try:
         kernel, initrd = build_image(fetch(cache), work, own, interface, deb=deb)
-        guest = Guest(kernel, initrd, namespace, tap, cpu)
+        guest = Guest(kernel, initrd, namespace, tap, cpu, KERNELS["armmp"].qemu)
         print(f"ARM guest ({cpu}, {os.path.basename(kernel)}) up in {guest.boot_seconds():.1f} s",
               flush=True)
         status, out, _, ms = guest.run("/usr/bin/glow_ctl", *args, merged=True)
@@ -346,6 +401,11 @@ def demo(cache, namespace, tap, own, interface, cpu, deb, args):
 
 
 if __name__ == "__main__":
+    if sys.argv[1:] == ["kernels"]:
+        for name, board in KERNELS.items():
+            for cpu in board.cpus:
+                print(name, cpu)
+        sys.exit(0)
     if len(sys.argv) < 10 or sys.argv[1] != "demo" or sys.argv[9:10] != ["--"]:
         sys.exit(__doc__.rsplit("\n\n", 1)[-1])
     sys.exit(demo(*sys.argv[2:9], sys.argv[10:]))

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""The release binaries on a booted ARM Linux: Debian's armhf kernel under
-qemu-system-arm, its virtio card named as the device's interface, joined to
-a tap device in the controller's namespace, where glow_emu answers.
+"""The release binaries on a booted ARM Linux: one of the Debian kernels
+boards run (tools/arm_vm.py's KERNELS: armhf, or arm64 with a 32-bit
+userland) under qemu, its virtio card named as the device's interface,
+joined to a tap device in the controller's namespace, where glow_emu answers.
 
 The guest runs the system suite's own cases (the exchange and the command
 line modules, unchanged: each case class is handed the guest's test bed,
@@ -11,8 +12,9 @@ what only a booted system shows: every run ends within the reply bound plus
 0.5 s on the guest's clock, the interface taken down and up again in the
 guest, and runs started together in the guest.
 
-Run by scripts/test.sh (stage arm-vm), with GLOW_ARM_VM_DEB, _TARBALL, _CACHE
-and _CPU set, and the build's constants as for the system suite."""
+Run by scripts/test.sh (stage arm-vm), with GLOW_ARM_VM_DEB, _TARBALL,
+_CACHE, _KERNEL (armmp by default) and _CPU set, and the build's constants
+as for the system suite."""
 
 import os
 import subprocess
@@ -127,6 +129,7 @@ def suite_for(binary, libc, guest, namespace):
 def main():
     env = os.environ
     cpu = env["GLOW_ARM_VM_CPU"]
+    board = env.get("GLOW_ARM_VM_KERNEL", "armmp")
     tarball = env["GLOW_ARM_VM_TARBALL"]
     static = "/opt/" + os.path.basename(tarball).removesuffix(".tar.gz") + "/bin/glow_ctl"
     namespace = f"{harness.PREFIX}-{os.getpid()}-vm-ctl"
@@ -135,10 +138,10 @@ def main():
     failed = 0
     arm_vm.end_on_signals()
     try:
-        kernel, initrd = arm_vm.build_image(arm_vm.fetch(env["GLOW_ARM_VM_CACHE"]), work, harness.OWN,
+        kernel, initrd = arm_vm.build_image(arm_vm.fetch(env["GLOW_ARM_VM_CACHE"], board), work, harness.OWN,
                                             harness.INTERFACE, deb=env["GLOW_ARM_VM_DEB"], tarball=tarball)
         subprocess.run([harness.TESTNET, "tap", namespace, TAP, harness.CONTROLLER], check=True)
-        guest = arm_vm.Guest(kernel, initrd, namespace, TAP, cpu)
+        guest = arm_vm.Guest(kernel, initrd, namespace, TAP, cpu, arm_vm.KERNELS[board].qemu)
         print(f"{os.path.basename(kernel)} on {cpu}: init reached in {guest.boot_seconds():.1f} s", flush=True)
         for binary, libc in (("/usr/bin/glow_ctl", "glibc"), (static, "musl")):
             print(f"== {binary} ({libc})", flush=True)
