@@ -40,7 +40,7 @@ musl_ctl=$musl_build/src/glow_ctl
 args=(-l 1 -r fast -g on -b ultra)
 
 scratch=$(mktemp -d)
-cleanup_on_exit
+on_exit testnet_cleanup
 testnet_up "$build" "glow-bench-$$"
 start_emulator "$build" --quiet
 in_device() { ip netns exec "$testnet_device" "$@"; }

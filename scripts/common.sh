@@ -147,16 +147,6 @@ testnet_down() {
 		${testnet_controller:+"$testnet_controller"}
 }
 
-# wait_listening FILE : waits until glow_emu, writing to FILE, is listening.
-wait_listening() {
-	local _
-	for _ in $(seq 200); do
-		grep -q 'listening on' "$1" 2>/dev/null && return 0
-		sleep 0.05
-	done
-	die "glow_emu did not start: $(cat "$1")"
-}
-
 # build_programs BUILD [CMAKE ARGS...] : configures BUILD and builds glow_ctl
 # and glow_emu there.
 build_programs() {
@@ -171,7 +161,7 @@ vm_pid=
 scratch=
 
 # testnet_cleanup : ends glow_emu if it runs, deletes the namespaces and the
-# scratch folder. Installed by cleanup_on_exit; once it starts, further
+# scratch folder. Installed with on_exit; once it starts, further
 # signals wait until it is done.
 testnet_cleanup() {
 	trap '' HUP INT TERM
@@ -189,16 +179,25 @@ testnet_cleanup() {
 	return 0
 }
 
-# cleanup_on_exit : runs testnet_cleanup however the script ends: at its end,
+# on_exit FUNCTION : runs FUNCTION however the script ends: at its end,
 # after a failed step, on Ctrl-C, when its terminal closes (SIGHUP) and on
 # kill (SIGTERM). An EXIT trap alone is not enough: a shell killed by SIGHUP
 # may die without running it. Each signal ends the script with the status a
 # death by that signal gives, and that exit runs the EXIT trap.
-cleanup_on_exit() {
-	trap testnet_cleanup EXIT
+on_exit() {
+	# shellcheck disable=SC2064 # the function's name, now
+	trap "$1" EXIT
 	trap 'exit 129' HUP
 	trap 'exit 130' INT
 	trap 'exit 143' TERM
+}
+
+# wait_emulator [OUTPUT] : returns once the glow_emu of emu_pid listens on
+# the port in the controller namespace; ends the script, with what it wrote
+# to OUTPUT, when it does not.
+wait_emulator() {
+	python3 "$GLOW_ROOT/tools/listening.py" "$testnet_controller" "$port" "$emu_pid" ||
+		die "glow_emu did not start${1:+; it said: $(cat "$1")}"
 }
 
 # start_emulator BUILD [GLOW_EMU ARGS...] : glow_emu in the controller
@@ -207,7 +206,7 @@ start_emulator() {
 	ip netns exec "$testnet_controller" "$1/tools/glow_emu" --address "$controller" --port "$port" \
 		"${@:2}" >"$scratch/emu.out" 2>&1 &
 	emu_pid=$!
-	wait_listening "$scratch/emu.out"
+	wait_emulator "$scratch/emu.out"
 }
 
 # stripped_size BINARY : its size in bytes once stripped, by the binutils of

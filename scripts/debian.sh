@@ -76,10 +76,7 @@ cleanup() {
 	fi
 	rm -rf --one-file-system "$root"
 }
-trap cleanup EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
+on_exit cleanup
 
 tar -xf "$base" -C "$root"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"

@@ -62,7 +62,7 @@ build=$GLOW_BUILD/demo
 say "building glow_ctl and glow_emu in $build"
 build_programs "$build" -DGLOW_TESTS=OFF
 scratch=$(mktemp -d)
-cleanup_on_exit
+on_exit testnet_cleanup
 
 if [ -n "$arm_vm" ]; then
 	apt_install g++-arm-linux-gnueabihf qemu-system-arm
@@ -126,13 +126,8 @@ if [ -n "$show" ]; then
 	ip netns exec "$testnet_controller" "$build/tools/glow_emu" --show --address "$controller" \
 		--port "$port" --time-limit $((seconds * 1000)) --footer "$footer" "${hint[@]}" &
 	emu_pid=$!
-	for _ in $(seq 100); do
-		[ -n "$(ip netns exec "$testnet_controller" ss -Hlun "sport = :$port")" ] && break
-		kill -0 "$emu_pid" 2>/dev/null || break
-		sleep 0.05
-	done
-	[ -n "$(ip netns exec "$testnet_controller" ss -Hlun "sport = :$port")" ] ||
-		die "glow_emu did not start listening on $controller:$port"
+	# What it said went to the terminal, where the view is.
+	wait_emulator
 	sleep 1
 	status=0
 	run_glow_ctl "$@" >>"$footer" 2>&1 || status=$?

@@ -189,7 +189,7 @@ host_build() {
 	{ cmake --preset host && cmake --build --preset host; } >/dev/null || stage_failed "building the host variant failed"
 }
 
-firmware_board=(GLOW_INTERFACE=eth0 GLOW_OWN_ADDRESS=169.254.7.1 GLOW_CONTROLLER_ADDRESS=169.254.7.2 GLOW_PORT=9100)
+mapfile -t firmware_board < <(grep '^GLOW_' "$GLOW_ROOT/tests/board_wiring.txt")
 # A firmware's own flags, passed as Yocto passes them (no build type): its
 # fortification level differs from the project's own.
 firmware_flags="-O2 -pipe -D_FORTIFY_SOURCE=1"
@@ -342,10 +342,7 @@ if [ -n "${GLOW_DEBIAN_SUITE:-}" ]; then
 	mapfile -t selected < <(printf '%s\n' "${selected[@]}" | grep -vx debian13)
 fi
 
-trap ended_early EXIT
-trap 'exit 129' HUP
-trap 'exit 130' INT
-trap 'exit 143' TERM
+on_exit ended_early
 # A refusal is an early end too: it closes with the counts.
 owner=$(stat -c %U "$GLOW_ROOT/build" 2>/dev/null || id -un)
 [ "$owner" = "$(id -un)" ] || stage_failed "build/ belongs to $owner, from a run as $owner: run as $owner, or move it away"

@@ -2,9 +2,10 @@
 # A build for another board says so: configures one in BUILD (-DBUILD=...)
 # and checks that its package description and man page name its wiring,
 # while this project's default build (-DDEFAULT_BUILD=...) names none.
-execute_process(COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/.. -B ${BUILD} -DGLOW_TESTS=OFF
-	-DGLOW_INTERFACE=eth0 -DGLOW_OWN_ADDRESS=169.254.7.1 -DGLOW_CONTROLLER_ADDRESS=169.254.7.2
-	-DGLOW_PORT=9100 OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/board_wiring.txt settings REGEX "^GLOW_")
+list(TRANSFORM settings PREPEND -D)
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/.. -B ${BUILD} -DGLOW_TESTS=OFF ${settings}
+	OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 set(wiring "Built for a board other than the default one: interface eth0,\nown address 169.254.7.1, controller 169.254.7.2, UDP port 9100,")
 file(READ ${BUILD}/CPackConfig.cmake board)
 file(READ ${DEFAULT_BUILD}/CPackConfig.cmake default)

@@ -31,6 +31,8 @@ OWN = os.environ.get("GLOW_OWN_ADDRESS", "")
 CONTROLLER = os.environ.get("GLOW_CONTROLLER_ADDRESS", "")
 # The test network's set-up, shared with the demo and the benchmark.
 TESTNET = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "testnet.sh")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import listening  # noqa: E402  # the one wait for glow_emu, shared with the scripts
 # How long glow_ctl waits for its own port while something else holds it.
 BIND_WAIT_MS = int(os.environ.get("GLOW_BIND_WAIT_MS", "0"))
 # The project's version, as the build states it.
@@ -56,6 +58,16 @@ _GETOPT = {
 SKIP = 77
 HARD_LIMIT_S = 15  # no glow_ctl run may take longer than this
 PREFIX = "glwt"
+
+
+def poll(ready, timeout, failure, interval=0.01, going=lambda: True):
+    """Waits until ready() is true; raises AssertionError(failure()) when
+    timeout seconds pass or going() turns false first."""
+    deadline = time.monotonic() + timeout
+    while not ready():
+        if time.monotonic() > deadline or not going():
+            raise AssertionError(failure())
+        time.sleep(interval)
 
 
 def packet(sequence, led, red=0, green=0, blue=0):
@@ -120,14 +132,9 @@ class Emulator:
         self._wait_listening()
 
     def _wait_listening(self):
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            if b"listening on" in self.output_bytes():
-                return
-            if self.process.poll() is not None:
-                raise AssertionError(f"glow_emu exited: {self.output_bytes()!r}")
-            time.sleep(0.01)
-        raise AssertionError("glow_emu did not start listening")
+        problem = listening.wait(self.bed.namespace("controller"), PORT, self.alive)
+        if problem:
+            raise AssertionError(f"glow_emu did not start: {problem}: {self.output_bytes()!r}")
 
     def output_bytes(self):
         with open(self.out_path, "rb") as out:
@@ -159,11 +166,8 @@ class Emulator:
 
     def wait_for(self, text, timeout=10):
         """Waits until the emulator has printed text."""
-        deadline = time.monotonic() + timeout
-        while text not in self.output():
-            if time.monotonic() > deadline or not self.alive():
-                raise AssertionError(f"glow_emu never printed {text!r}: {self.output()!r}")
-            time.sleep(0.01)
+        poll(lambda: text in self.output(), timeout, lambda: f"glow_emu never printed {text!r}: {self.output()!r}",
+             going=self.alive)
 
     def datagrams(self):
         with open(self.log_path, encoding="ascii") as log:
@@ -276,14 +280,11 @@ class Terminal:
     @staticmethod
     def _child_of(pid):
         """The command's PID: the shell's one child (ip netns exec execs it)."""
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as children:
-                found = children.read().split()
-            if found:
-                return int(found[0])
-            time.sleep(0.01)
-        raise AssertionError("the command in the terminal did not start")
+        def children():
+            with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as listed:
+                return listed.read().split()
+        poll(children, 10, lambda: "the command in the terminal did not start")
+        return int(children()[0])
 
     def run(self, *args):
         return subprocess.run(self.tmux + list(args), check=True, capture_output=True, text=True,
@@ -293,19 +294,13 @@ class Terminal:
         return self.run("capture-pane", "-p", *(["-e"] if escapes else []))
 
     def wait_for(self, text, timeout=10):
-        deadline = time.monotonic() + timeout
-        while text not in self.screen():
-            if time.monotonic() > deadline:
-                raise AssertionError(f"the screen never showed {text!r}:\n{self.screen()}")
-            time.sleep(0.05)
+        poll(lambda: text in self.screen(), timeout, lambda: f"the screen never showed {text!r}:\n{self.screen()}",
+             interval=0.05)
 
     def wait_for_screen(self, text, timeout=10):
         """Waits until the whole screen, trimmed, is text."""
-        deadline = time.monotonic() + timeout
-        while self.screen().strip() != text:
-            if time.monotonic() > deadline:
-                raise AssertionError(f"the screen is not {text!r}:\n{self.screen()}")
-            time.sleep(0.05)
+        poll(lambda: self.screen().strip() == text, timeout, lambda: f"the screen is not {text!r}:\n{self.screen()}",
+             interval=0.05)
 
     def resize(self, columns):
         """Changes the terminal's width, as dragging its window's edge does."""
