@@ -28,13 +28,12 @@ need_root "the benchmark (it creates network namespaces)"
 host_packages
 apt_install valgrind time binutils musl-tools
 build=$GLOW_BUILD/host
-build_programs "$build"
+build_programs host "$build"
 cmake --build "$build" --target bench_noop >/dev/null
 ctl=$build/src/glow_ctl
 # The static musl build starts without the dynamic loader.
 musl_build=$GLOW_BUILD/host-musl
-cmake -S "$GLOW_ROOT" -B "$musl_build" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/x86_64-linux-musl.cmake" \
-	-DGLOW_TESTS=OFF >/dev/null
+cmake -S "$GLOW_ROOT" --preset bench-musl -B "$musl_build" >/dev/null
 cmake --build "$musl_build" --target glow_ctl bench_noop >/dev/null
 musl_ctl=$musl_build/src/glow_ctl
 args=(-l 1 -r fast -g on -b ultra)

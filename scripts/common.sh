@@ -107,9 +107,12 @@ source_tarball() {
 	echo "$tarball"
 }
 
-# cache_value BUILD NAME : a CMake cache variable of a build folder.
-cache_value() {
-	sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"
+# build_environment BUILD : the file CMake writes with the build's constants
+# and programs, as the system tests get them (GLOW_INTERFACE, GLOW_PORT,
+# GLOW_EMU, GLOW_VERSION, ...), for a shell to source.
+build_environment() {
+	[ -f "$1/tests/system/environment.sh" ] || die "$1 has no tests/system/environment.sh: configure it with its tests"
+	echo "$1/tests/system/environment.sh"
 }
 
 # testnet_up BUILD STEM : two network namespaces, STEM-dev and STEM-ctl, joined
@@ -134,12 +137,13 @@ testnet_tap() {
 }
 
 # link_constants BUILD : sets interface, port, own and controller from the
-# build's cache.
+# build's environment file.
 link_constants() {
-	interface=$(cache_value "$1" GLOW_INTERFACE)
-	port=$(cache_value "$1" GLOW_PORT)
-	own=$(cache_value "$1" GLOW_OWN_ADDRESS)
-	controller=$(cache_value "$1" GLOW_CONTROLLER_ADDRESS)
+	local file
+	file=$(build_environment "$1")
+	# shellcheck source=/dev/null
+	. "$file"
+	interface=$GLOW_INTERFACE port=$GLOW_PORT own=$GLOW_OWN_ADDRESS controller=$GLOW_CONTROLLER_ADDRESS
 }
 
 testnet_down() {
@@ -147,11 +151,11 @@ testnet_down() {
 		${testnet_controller:+"$testnet_controller"}
 }
 
-# build_programs BUILD [CMAKE ARGS...] : configures BUILD and builds glow_ctl
-# and glow_emu there.
+# build_programs PRESET BUILD : configures BUILD by the preset and builds
+# glow_ctl and glow_emu there.
 build_programs() {
-	cmake -S "$GLOW_ROOT" -B "$1" "${@:2}" >/dev/null
-	cmake --build "$1" --target glow_ctl glow_emu -j"$(nproc)" >/dev/null
+	cmake -S "$GLOW_ROOT" --preset "$1" -B "$2" >/dev/null
+	cmake --build "$2" --target glow_ctl glow_emu -j"$(nproc)" >/dev/null
 }
 
 # What testnet_cleanup removes: glow_emu's PID, the ARM guest's launcher's

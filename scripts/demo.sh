@@ -60,7 +60,7 @@ need_root "the demo (it creates network namespaces)"
 host_packages
 build=$GLOW_BUILD/demo
 say "building glow_ctl and glow_emu in $build"
-build_programs "$build" -DGLOW_TESTS=OFF
+build_programs demo "$build"
 scratch=$(mktemp -d)
 on_exit testnet_cleanup
 
@@ -68,10 +68,9 @@ if [ -n "$arm_vm" ]; then
 	apt_install g++-arm-linux-gnueabihf qemu-system-arm
 	package_build=$GLOW_BUILD/demo-armhf
 	say "building the armhf package in $package_build"
-	cmake -S "$GLOW_ROOT" -B "$package_build" -DCMAKE_TOOLCHAIN_FILE="$GLOW_ROOT/cmake/arm-linux-gnueabihf.cmake" \
-		-DGLOW_TESTS=OFF >/dev/null
+	cmake -S "$GLOW_ROOT" --preset demo-armhf -B "$package_build" >/dev/null
 	cmake --build "$package_build" -j"$(nproc)" >/dev/null
-	(cd "$package_build" && cpack -G DEB -B "$package_build/package" >/dev/null)
+	cpack --config "$package_build/CPackConfig.cmake" -G DEB -B "$package_build/package" >/dev/null
 	package=$(ls "$package_build"/package/glow-ctl_*_armhf.deb)
 	testnet_tap "$build" "glow-demo-$$" glowtap0
 	say "test network: $testnet_controller ($controller on glowtap0)"

@@ -116,16 +116,15 @@ export SOURCE_DATE_EPOCH
 export LC_ALL=C
 umask 022
 
-# build_one SOURCES BUILD GENERATOR [CMAKE ARGS...] : glow_ctl alone, packed,
-# with its bill of materials beside it (ARTEFACT.cdx.json).
+# build_one SOURCES PRESET : glow_ctl alone, configured, built and packed by
+# the preset's workflow in SOURCES/build/PRESET, with a bill of materials
+# beside each artefact (ARTEFACT.cdx.json).
 build_one() {
-	cmake -S "$1" -B "$2" -DGLOW_TESTS=OFF "${@:4}" >/dev/null
-	cmake --build "$2" -j"$(nproc)" >/dev/null
-	(cd "$2" && cpack -G "$3" -B "$2/out" >/dev/null)
-	local artefact
-	for artefact in "$2"/out/*.deb "$2"/out/*.tar.gz; do
+	local build=$1/build/$2 artefact
+	(cd "$1" && CMAKE_BUILD_PARALLEL_LEVEL=$(nproc) cmake --workflow --preset "$2") >/dev/null
+	for artefact in "$build"/out/*.deb "$build"/out/*.tar.gz; do
 		[ -f "$artefact" ] || continue
-		python3 "$1/scripts/sbom.py" make "$artefact" "$2/src/glow_ctl.map" "$2/src/glow_ctl" \
+		python3 "$1/scripts/sbom.py" make "$artefact" "$build/src/glow_ctl.map" "$build/src/glow_ctl" \
 			"$(git -C "$GLOW_ROOT" rev-parse HEAD)" >"$artefact.cdx.json"
 	done
 }
@@ -136,12 +135,12 @@ build_release() {
 	work=$(mktemp -d)
 	mkdir "$work/src"
 	git -C "$GLOW_ROOT" archive HEAD | tar -x -C "$work/src"
-	build_one "$work/src" "$work/amd64" DEB
-	build_one "$work/src" "$work/armhf" DEB -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/arm-linux-gnueabihf.cmake"
-	build_one "$work/src" "$work/arm-static" TGZ \
-		-DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/arm-linux-musleabi.cmake"
+	local preset
+	for preset in release-amd64 release-armhf release-static; do
+		build_one "$work/src" "$preset"
+	done
 	mkdir -p -- "$1"
-	cp "$work"/amd64/out/*.deb* "$work"/armhf/out/*.deb* "$work"/arm-static/out/*.tar.gz* "$1/"
+	cp "$work"/src/build/release-{amd64,armhf}/out/*.deb* "$work"/src/build/release-static/out/*.tar.gz* "$1/"
 	source_tarball HEAD "$1" >/dev/null
 	(cd "$1" && sha256sum -- *.deb *.tar.gz *.cdx.json >SHA256SUMS)
 	rm -rf "$work"

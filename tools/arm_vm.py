@@ -20,7 +20,6 @@ every answer the host waits for starts with "@@", which the echo of the
 command itself never shows (the command writes it with printf).
 
     python3 arm_vm.py demo CACHE NAMESPACE TAP OWN INTERFACE CPU DEB -- GLOW_CTL_ARGS...
-    python3 arm_vm.py kernels        the kernels and CPUs the booted tests take, "KERNEL CPU" a line
 """
 
 import base64
@@ -44,16 +43,17 @@ import traceback
 
 # A kernel to boot: its Debian suite (None: this machine's own), its
 # architecture and flavour (linux-image-FLAVOUR is its metapackage), the qemu
-# that runs it, the CPUs it is booted on, and the suite of the 32-bit
-# userland (None: this machine's own). A 16 KiB-page kernel maps only
+# that runs it, and the suite of the 32-bit userland (None: this machine's
+# own). The booted tests' CPUs for each are listed in tests/system's
+# CMakeLists.txt (GLOW_BOOTS). A 16 KiB-page kernel maps only
 # files aligned to 16 KiB or more: Debian 13's busybox and C library are,
 # Debian 12's are not.
-Kernel = collections.namedtuple("Kernel", "suite architecture flavour qemu cpus userland")
+Kernel = collections.namedtuple("Kernel", "suite architecture flavour qemu userland")
 KERNELS = {
-    "armmp": Kernel(None, "armhf", "armmp", "qemu-system-arm", ("cortex-a15", "cortex-a7"), None),
-    "armmp-5.10": Kernel("bullseye", "armhf", "armmp", "qemu-system-arm", ("cortex-a15",), None),
-    "arm64": Kernel(None, "arm64", "arm64", "qemu-system-aarch64", ("cortex-a53",), None),
-    "arm64-16k": Kernel("trixie", "arm64", "arm64-16k", "qemu-system-aarch64", ("max",), "trixie"),
+    "armmp": Kernel(None, "armhf", "armmp", "qemu-system-arm", None),
+    "armmp-5.10": Kernel("bullseye", "armhf", "armmp", "qemu-system-arm", None),
+    "arm64": Kernel(None, "arm64", "arm64", "qemu-system-aarch64", None),
+    "arm64-16k": Kernel("trixie", "arm64", "arm64-16k", "qemu-system-aarch64", "trixie"),
 }
 
 # The kernel's modules that bring up a virtio network card, in load order;
@@ -401,11 +401,6 @@ def demo(cache, namespace, tap, own, interface, cpu, deb, args):
 
 
 if __name__ == "__main__":
-    if sys.argv[1:] == ["kernels"]:
-        for name, board in KERNELS.items():
-            for cpu in board.cpus:
-                print(name, cpu)
-        sys.exit(0)
     if len(sys.argv) < 10 or sys.argv[1] != "demo" or sys.argv[9:10] != ["--"]:
         sys.exit(__doc__.rsplit("\n\n", 1)[-1])
     sys.exit(demo(*sys.argv[2:9], sys.argv[10:]))

@@ -12,9 +12,9 @@ what only a booted system shows: every run ends within the reply bound plus
 0.5 s on the guest's clock, the interface taken down and up again in the
 guest, and runs started together in the guest.
 
-Run by scripts/test.sh (stage arm-vm), with GLOW_ARM_VM_DEB, _TARBALL,
-_CACHE, _KERNEL (armmp by default) and _CPU set, and the build's constants
-as for the system suite."""
+Run by CTest (label booted, tests booted.KERNEL.CPU of the host build),
+with GLOW_ARM_VM_DEB, _TARBALL, _CACHE, _KERNEL and _CPU set beside the
+system suite's environment."""
 
 import os
 import subprocess

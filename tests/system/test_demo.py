@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -184,6 +185,30 @@ class Demo(SystemTest):
                 os.kill(emu, signal.SIGKILL)
             for name in own & namespaces():
                 harness.ip("netns", "del", name, check=False)
+
+
+@unittest.skipUnless(os.environ.get("GLOW_DEMO_ARM_VM") == "1", "the booted demo is the booted.demo test's")
+class DemoOnArmVm(SystemTest):
+    """demo.sh --arm-vm boots the guest, runs the package's glow_ctl there,
+    shows the controller's state on lines that fit 80 columns and exits with
+    the guest's glow_ctl status, its lines in the order it wrote them."""
+
+    def demo(self, *args):
+        return subprocess.run(["bash", DEMO, "--arm-vm", *args], capture_output=True, text=True, timeout=600)
+
+    def test_guests_run_and_status(self):
+        shown = self.demo("-l", "1", "-r", "fast")
+        lines = shown.stdout.splitlines()
+        self.assertEqual(shown.returncode, 0, shown.stdout + shown.stderr)
+        self.assertEqual([line for line in lines if len(line) > 80], [])
+        self.assertTrue(any(line.startswith("(exit status 0; ") for line in lines), shown.stdout)
+        self.assertIn("LED 1: red fast 0x3333, green off 0x0000, blue off 0x0000 (write 0x0001)", lines)
+        refused = self.demo("-x")
+        lines = refused.stdout.splitlines()
+        self.assertEqual(refused.returncode, 1, refused.stdout + refused.stderr)
+        self.assertTrue(any(line.startswith("(exit status 1; ") for line in lines), refused.stdout)
+        error = next(number for number, line in enumerate(lines) if "invalid option -- 'x'" in line)
+        self.assertLess(error, next(number for number, line in enumerate(lines) if line.startswith("Usage: ")))
 
 
 if __name__ == "__main__":
