@@ -12,6 +12,7 @@
 # notes every figure more than 10% worse than the row before.
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
+. "$(dirname "$0")/../scripts/testbed.sh"
 
 runs=300
 record=
@@ -43,6 +44,16 @@ on_exit testnet_cleanup
 testnet_up "$build" "glow-bench-$$"
 start_emulator "$build" --quiet
 in_device() { ip netns exec "$testnet_device" "$@"; }
+
+# stripped_size BINARY : its size in bytes once stripped, by the binutils of
+# its architecture.
+stripped_size() {
+	local copy strip=strip
+	readelf -hW "$1" | grep -E 'Machine: +ARM$' >/dev/null && strip=arm-linux-gnueabihf-strip
+	copy=$(mktemp)
+	"$strip" -o "$copy" "$1" && stat -c %s "$copy"
+	rm -f "$copy"
+}
 
 field() {
 	python3 -c "import json,sys; v = json.load(sys.stdin)['$1']; print(f'{v:.3f}' if isinstance(v, float) else v)"

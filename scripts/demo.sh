@@ -31,6 +31,7 @@
 # HOME (the ARM guest's packages).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
+. "$(dirname "$0")/testbed.sh"
 
 show=
 arm_vm=

@@ -9,14 +9,14 @@
 #
 # A stage is a CMake workflow preset (CMakePresets.json) whose CTest tests
 # hold the verdict, or one of the two below that build from elsewhere; the
-# counts come from CTest's JUnit files, the script checks nothing itself. The system
-# tests need root (network namespaces): without it they count as skipped.
-# A failed configure or build ends the run, counted as a failure. The last
-# line adds up: "N passed, N failed, N skipped".
+# counts come from CTest's JUnit files, and the script checks nothing itself.
+# The system tests need root (network namespaces): without it they count as
+# skipped. A failed configure or build ends the run, counted as a failure.
+# The last line adds up: "N passed, N failed, N skipped".
 #
-# Reads: CI (true: a skipped test fails the run), GLOW_JOBS (parallel jobs,
-# a whole number from 1 to 64, 2), GLOW_BUILD (the script stages' folder, build/), XDG_CACHE_HOME or HOME
-# (downloads kept between runs, in glow_ctl/ there).
+# Reads: CI (true: a skipped test fails the run), GLOW_JOBS (parallel jobs, a
+# whole number from 1 to 64, 2), GLOW_BUILD (the firmware build's folder,
+# build/), XDG_CACHE_HOME or HOME (downloads kept between runs).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -38,18 +38,14 @@ started=$SECONDS
 stage=
 closed=
 
-# workflow_stages : the workflow presets that end in tests, "NAME
-# DESCRIPTION" a line (the others make the release's and the demo's files).
-workflow_stages() {
+# all_stages : the one stage list, "NAME DESCRIPTION" a line: the workflow
+# presets that end in tests (the others make the release's and the demo's
+# files), then the script stages.
+all_stages() {
 	python3 -c 'import json, sys
 for preset in json.load(open(sys.argv[1]))["workflowPresets"]:
     if any(step["type"] == "test" for step in preset["steps"]):
         print(preset["name"], preset["description"])' "$GLOW_ROOT/CMakePresets.json"
-}
-
-# all_stages : the one stage list, "NAME DESCRIPTION" a line.
-all_stages() {
-	workflow_stages
 	printf '%s\n' "${script_stages[@]}" | sed -E 's/^([^ ]+) +/\1 /'
 }
 
@@ -83,19 +79,12 @@ clear_junit() {
 	rm -f -- "$junit"/*.xml
 }
 
-# add_junit WHAT : adds up the JUnit files CTest wrote into build/junit: a
-# test is passed, failed, or skipped (CTest's notrun: exit 77, or a
-# disabled test). The stage fails when WHAT wrote none.
+# add_junit WHAT : adds up the JUnit files CTest wrote into build/junit; the
+# stage fails when WHAT wrote none.
 add_junit() {
 	compgen -G "$junit/*.xml" >/dev/null || stage_failed "$1 ended before its tests"
-	local counts p s
-	counts=$(python3 -c 'import sys, xml.etree.ElementTree as tree
-counts = {"run": 0, "fail": 0, "notrun": 0, "disabled": 0}
-for path in sys.argv[1:]:
-    for case in tree.parse(path).iter("testcase"):
-        counts[case.get("status")] += 1
-print(counts["run"], counts["fail"], counts["notrun"] + counts["disabled"])' "$junit"/*.xml)
-	read -r p junit_failed s <<<"$counts"
+	local p s
+	read -r p junit_failed s < <(python3 "$GLOW_ROOT/tools/junit_counts.py" "$junit"/*.xml)
 	echo "CTest: $p passed, $junit_failed failed, $s skipped"
 	passed=$((passed + p))
 	failed=$((failed + junit_failed))
@@ -114,23 +103,14 @@ counted() {
 	[ "$status" -eq 0 ] || [ "$junit_failed" -gt 0 ] || failed=$((failed + 1))
 }
 
-# clang_packages : clang and the sanitizer and fuzzer runtime of its
-# version (libclang-rt-14-dev for clang 14).
-clang_packages() {
-	apt_install clang
-	local major
-	major=$(clang -dumpversion | cut -d. -f1)
-	[ -n "$major" ] || die "cannot tell the version of clang"
-	apt_install "libclang-rt-$major-dev"
-}
-
 # stage_packages STAGE : installs what the stage uses beyond the host's
 # (release.sh, the demo and the benchmark install their own).
 stage_packages() {
 	case $1 in
 	armhf | armhf-static) apt_install g++-arm-linux-gnueabihf qemu-user binutils ;;
 	arm-static) arm_static_packages && apt_install qemu-user ;;
-	sanitize | fuzz) clang_packages ;;
+	# clang, and the sanitizer and fuzzer runtime of its version.
+	sanitize | fuzz) apt_install clang && apt_install "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev" ;;
 	coverage) apt_install gcovr ;;
 	lint) apt_install clang-format clang-tidy man-db lua-check shellcheck ;;
 	release)
@@ -143,8 +123,6 @@ stage_packages() {
 	esac
 }
 
-mapfile -t firmware_board < <(grep '^GLOW_' "$GLOW_ROOT/tests/board_wiring.txt")
-
 # The recipes' options for another board reach the armhf binary, built as
 # the recipes build it: from the source tarball, outside any git checkout,
 # by the firmware preset (Ninja, a firmware's flags, -Werror: no warning).
@@ -152,21 +130,16 @@ mapfile -t firmware_board < <(grep '^GLOW_' "$GLOW_ROOT/tests/board_wiring.txt")
 # flags alone and that the recipes offer every constant, and passes the
 # exchange, command-line and dissector cases against that board's wiring.
 stage_firmware() {
-	local dir=$GLOW_BUILD/armhf-board options work tree tarball source
+	local dir=$GLOW_BUILD/armhf-board board options work source
+	mapfile -t board < <(grep '^GLOW_' "$GLOW_ROOT/tests/board_wiring.txt")
 	# Debian's python3, where Debian's python3-kconfiglib is; the script
 	# says itself why it cannot make the list.
-	options=$(/usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py" --board "${firmware_board[@]}") ||
+	options=$(/usr/bin/python3 "$GLOW_ROOT/scripts/check_recipes.py" --board "${board[@]}") ||
 		stage_failed "the recipes' options for the board could not be made"
 	mapfile -t options <<<"$options"
 	echo "the recipes pass: ${options[*]}"
-	# The tracked files as they are now, edits included (the commit when
-	# there are none).
-	tree=$(git -C "$GLOW_ROOT" stash create)
 	work=$(mktemp -d)
-	tarball=$(source_tarball "${tree:-HEAD}" "$work")
-	tar -xzf "$tarball" -C "$work"
-	source=$work/glow-ctl-$(commit_version "${tree:-HEAD}")
-	echo "built from $(basename "$tarball") of ${tree:-HEAD}, unpacked outside the checkout"
+	source=$(unpacked_tarball "$work")
 	clear_build "$dir"
 	{ cmake -S "$source" --preset firmware -B "$dir" "${options[@]}" -DGLOW_TESTS=ON && cmake --build "$dir"; } \
 		>/dev/null || stage_failed "configuring or building $dir failed"
@@ -184,19 +157,15 @@ debian13_stages=(host armhf lint)
 # once the runner's own test (label debian) showed it keeps the system
 # apart and cleans up.
 stage_debian13() {
-	local log status=0 line inner_passed inner_failed inner_skipped
+	local log status=0 inner_passed inner_failed inner_skipped
 	cmake --preset host >/dev/null || stage_failed "configuring the host build failed"
 	counted "the runner's test" ctest --preset debian
 	log=$(mktemp)
-	"$GLOW_ROOT/scripts/debian.sh" trixie scripts/test.sh "${debian13_stages[@]}" 2>&1 | tee "$log" ||
-		status=$?
-	line=$(grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' "$log" | tail -n 1 || true)
+	"$GLOW_ROOT/scripts/debian.sh" trixie scripts/test.sh "${debian13_stages[@]}" 2>&1 | tee "$log" || status=$?
+	read -r inner_passed _ inner_failed _ inner_skipped _ < <(grep -E '^[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' \
+		"$log" | tail -n 1) || stage_failed "the test command in Debian 13 closed with no counts"
 	rm -f "$log"
-	[ -n "$line" ] || stage_failed "the test command in Debian 13 closed with no counts"
-	read -r inner_passed _ inner_failed _ inner_skipped _ <<<"$line"
-	passed=$((passed + inner_passed))
-	failed=$((failed + inner_failed))
-	skipped=$((skipped + inner_skipped))
+	passed=$((passed + inner_passed)) failed=$((failed + inner_failed)) skipped=$((skipped + inner_skipped))
 	# A failure the counts do not show (its exit status alone).
 	[ "$status" -eq 0 ] || [ "$inner_failed" -gt 0 ] || failed=$((failed + 1))
 }

@@ -24,6 +24,7 @@ command itself never shows (the command writes it with printf).
 
 import base64
 import collections
+import fcntl
 import glob
 import gzip
 import lzma
@@ -140,27 +141,30 @@ def download(cache, suite, architecture, folder, wanted):
     """The packages wanted ({name: file pattern}) of one suite and
     architecture, downloaded once into folder: {name: path of the .deb}.
     A name given as linux-image-FLAVOUR is the kernel that metapackage
-    depends on."""
+    depends on. Booted tests side by side take turns at one folder."""
     os.makedirs(folder, exist_ok=True)
-    found = {name: sorted(glob.glob(os.path.join(folder, pattern))) for name, pattern in wanted.items()}
-    if all(found.values()):
-        return {name: paths[-1] for name, paths in found.items()}
-    env = apt_config(cache, suite, architecture)
-    # An index of one suite (security, say) may fail to download now and
-    # then, or be gone for an old release; what matters is that the
-    # packages are found.
-    subprocess.run(["apt-get", "update", "-q"], env=env, capture_output=True, check=False)
-    names = []
-    for name in wanted:
-        if name.startswith("linux-image-"):
-            flavour = name.removeprefix("linux-image-")
-            depends = subprocess.run(["apt-cache", "depends", name], env=env, capture_output=True, text=True,
-                                     check=True).stdout
-            name = next(word for word in depends.split() if word.startswith("linux-image-") and
-                        word.endswith("-" + flavour) and word != f"linux-image-{flavour}")
-        names.append(name)
-    subprocess.run(["apt-get", "download", "-q", *names], env=env, cwd=folder, capture_output=True, check=True)
-    return download(cache, suite, architecture, folder, wanted)
+    with open(os.path.join(folder, ".lock"), "w", encoding="ascii") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not all(glob.glob(os.path.join(folder, pattern)) for pattern in wanted.values()):
+            env = apt_config(cache, suite, architecture)
+            # An index of one suite (security, say) may fail to download now
+            # and then, or be gone for an old release; what matters is that
+            # the packages are found.
+            subprocess.run(["apt-get", "update", "-q"], env=env, capture_output=True, check=False)
+            subprocess.run(["apt-get", "download", "-q", *(package_name(name, env) for name in wanted)], env=env,
+                           cwd=folder, capture_output=True, check=True)
+        return {name: sorted(glob.glob(os.path.join(folder, pattern)))[-1] for name, pattern in wanted.items()}
+
+
+def package_name(name, env):
+    """name, or for linux-image-FLAVOUR the kernel package it depends on."""
+    if not name.startswith("linux-image-"):
+        return name
+    flavour = name.removeprefix("linux-image-")
+    depends = subprocess.run(["apt-cache", "depends", name], env=env, capture_output=True, text=True,
+                             check=True).stdout
+    return next(word for word in depends.split() if word.startswith("linux-image-") and
+                word.endswith("-" + flavour) and word != name)
 
 
 def fetch(cache, kernel="armmp"):
