@@ -38,15 +38,6 @@ def namespaces():
             if line.strip()}
 
 
-def running(pid):
-    """Whether pid is a live process (a zombie is not)."""
-    try:
-        with open(f"/proc/{pid}/stat", encoding="ascii") as stat:
-            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
-    except FileNotFoundError:
-        return False
-
-
 def child_named(pid, name):
     with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as children:
         for child in children.read().split():
@@ -112,7 +103,7 @@ class Demo(SystemTest):
         try:
             terminal.wait_for("(exit status 1)", timeout=240)
             emu = child_named(demo, "glow_emu")
-            self.assertTrue(running(emu), "the view ended before glow_ctl's error showed")
+            self.assertTrue(harness.listening.alive(emu), "the view ended before glow_ctl's error showed")
             screen = terminal.screen()
             self.assertIn(self.getopt_says("long", "rd").decode().split(": ", 1)[1].strip(), screen)
             self.assertIn("ip netns exec glow-demo-", screen)
@@ -127,7 +118,7 @@ class Demo(SystemTest):
             os.kill(demo, signal.SIGTERM)
         finally:
             terminal.close()
-            if emu is not None and running(emu):
+            if emu is not None and harness.listening.alive(emu):
                 os.kill(emu, signal.SIGKILL)
             for name in {f"glow-demo-{demo}-dev", f"glow-demo-{demo}-ctl"} & namespaces():
                 harness.ip("netns", "del", name, check=False)
@@ -174,14 +165,14 @@ class Demo(SystemTest):
             else:
                 os.kill(demo, signal.SIGTERM)
             deadline = time.monotonic() + 15
-            while (own & namespaces() or running(emu)) and time.monotonic() < deadline:
+            while (own & namespaces() or harness.listening.alive(emu)) and time.monotonic() < deadline:
                 time.sleep(0.1)
             self.assertEqual(own & namespaces(), set())
-            self.assertFalse(running(emu), "glow_emu still runs")
+            self.assertFalse(harness.listening.alive(emu), "glow_emu still runs")
         finally:
             # What the demo failed to remove is still this test's to remove.
             terminal.close()
-            if emu is not None and running(emu):
+            if emu is not None and harness.listening.alive(emu):
                 os.kill(emu, signal.SIGKILL)
             for name in own & namespaces():
                 harness.ip("netns", "del", name, check=False)
