@@ -40,15 +40,19 @@ debian_mirror() {
 cache=$GLOW_CACHE/debian/$suite
 base=$cache/minbase.tar
 mkdir -p "$cache/archives/partial" "$cache/home"
-# make_base [MMDEBSTRAP OPTION...] : the minimal system's tar, as base.part.
+# make_base [MMDEBSTRAP OPTION...] : the minimal system's tar, as base.part;
+# what apt says goes to the log, without mmdebstrap's own progress lines.
 make_base() {
-	mmdebstrap --quiet --variant=minbase --format=tar "$@" "$suite" "$base.part" "$(debian_mirror)"
+	mmdebstrap --variant=minbase --format=tar "$@" "$suite" "$base.part" "$(debian_mirror)" 2>"$log"
+	local status=$?
+	grep -v '^I: ' "$log" >&2
+	return "$status"
 }
 
 if [ ! -f "$base" ]; then
 	say "making a minimal Debian $suite (kept in $cache)"
 	log=$(mktemp)
-	if ! make_base 2> >(tee "$log" >&2); then
+	if ! make_base; then
 		# A suite whose Release file is past its date (testing, on an archive
 		# that is not refreshed) is refused by apt; apt's own option takes it,
 		# in the system made too (mmdebstrap keeps its apt options there).
