@@ -121,7 +121,7 @@ if [ -n "$show" ]; then
 	if [ -z "$arm_vm" ]; then
 		# Another terminal needs root too; a minimal system has no sudo.
 		sudo=$( [ -z "$(command -v sudo)" ] || echo "sudo ")
-		hint=(--hint "${sudo}ip netns exec $testnet_device $build/src/glow_ctl -l 2 -r slow -g norm -b ultra")
+		hint=(--hint "${sudo}ip netns exec $testnet_device $(printf %q "$build/src/glow_ctl") -l 2 -r slow -g norm -b ultra")
 	fi
 	ip netns exec "$testnet_controller" "$build/tools/glow_emu" --show --address "$controller" \
 		--port "$port" --time-limit $((seconds * 1000)) --footer "$footer" "${hint[@]}" &
