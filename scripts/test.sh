@@ -31,12 +31,7 @@ jobs=${GLOW_JOBS:-2}
 whole_number GLOW_JOBS "$jobs" 1 64
 export CMAKE_BUILD_PARALLEL_LEVEL=$jobs CTEST_PARALLEL_LEVEL=$jobs
 junit=$GLOW_ROOT/build/junit
-passed=0
-failed=0
-skipped=0
-started=$SECONDS
-stage=
-closed=
+passed=0 failed=0 skipped=0 started=$SECONDS stage='' closed=''
 
 # all_stages : the one stage list, "NAME DESCRIPTION" a line: the workflow
 # presets that end in tests (the others make the release's and the demo's
@@ -74,37 +69,24 @@ stage_failed() {
 	exit 1
 }
 
-# clear_junit : the JUnit files of the stage before, and nothing else there.
-clear_junit() {
+# counted WHAT COMMAND... : runs a CTest command (the JUnit files of the
+# stage before removed first, nothing else there), then adds up the JUnit
+# files it wrote into build/junit. The stage fails when WHAT wrote none; a
+# failure no test shows (a build, or a test step that ran nothing) counts
+# too. The build's progress lines are left out.
+counted() {
+	local what=$1 status=0 p s
+	shift
 	rm -f -- "$junit"/*.xml
-}
-
-# add_junit WHAT : adds up the JUnit files CTest wrote into build/junit; the
-# stage fails when WHAT wrote none.
-add_junit() {
-	compgen -G "$junit/*.xml" >/dev/null || stage_failed "$1 ended before its tests"
-	local p s
+	"$@" 2>&1 | { grep -vE '^\[ *[0-9]+%\]|^\[[0-9]+/[0-9]+\] ' || true; } || status=$?
+	compgen -G "$junit/*.xml" >/dev/null || stage_failed "$what ended before its tests"
 	read -r p junit_failed s < <(python3 "$GLOW_ROOT/tools/junit_counts.py" "$junit"/*.xml)
 	echo "CTest: $p passed, $junit_failed failed, $s skipped"
-	passed=$((passed + p))
-	failed=$((failed + junit_failed))
-	skipped=$((skipped + s))
-}
-
-# counted WHAT COMMAND... : runs a CTest command, then adds up its JUnit
-# file; a failure no test shows (a build, or a test step that ran nothing)
-# counts too. The build's progress lines are left out.
-counted() {
-	local what=$1 status=0
-	shift
-	clear_junit
-	"$@" 2>&1 | { grep -vE '^\[ *[0-9]+%\]|^\[[0-9]+/[0-9]+\] ' || true; } || status=$?
-	add_junit "$what"
+	passed=$((passed + p)) failed=$((failed + junit_failed)) skipped=$((skipped + s))
 	[ "$status" -eq 0 ] || [ "$junit_failed" -gt 0 ] || failed=$((failed + 1))
 }
 
-# stage_packages STAGE : installs what the stage uses beyond the host's
-# (release.sh, the demo and the benchmark install their own).
+# stage_packages STAGE : what the stage uses beyond the host's (scripts add theirs).
 stage_packages() {
 	case $1 in
 	armhf | armhf-static) apt_install g++-arm-linux-gnueabihf qemu-user binutils ;;
@@ -123,12 +105,10 @@ stage_packages() {
 	esac
 }
 
-# The recipes' options for another board reach the armhf binary, built as
-# the recipes build it: from the source tarball, outside any git checkout,
-# by the firmware preset (Ninja, a firmware's flags, -Werror: no warning).
-# With its tests put back, the build checks that it took the firmware's
-# flags alone and that the recipes offer every constant, and passes the
-# exchange, command-line and dissector cases against that board's wiring.
+# The recipes' options for another board, built as the recipes build it:
+# from the source tarball, outside any checkout, by the firmware preset. Its
+# tests (put back) check the flags and the recipes, and run the exchange,
+# command-line and dissector cases against that board's wiring.
 stage_firmware() {
 	local dir=$GLOW_BUILD/armhf-board board options work source
 	mapfile -t board < <(grep '^GLOW_' "$GLOW_ROOT/tests/board_wiring.txt")
@@ -148,9 +128,8 @@ stage_firmware() {
 	rm -rf "$work"
 }
 
-# What Debian 13 changes (g++ 14, binutils 2.44, glibc 2.41, clang 19's
-# format and tidy, lintian, tshark 4.4) meets these stages; the others pass
-# there too, run by hand (scripts/debian.sh trixie scripts/test.sh STAGE).
+# What Debian 13 changes (g++ 14, binutils 2.44, glibc 2.41, clang 19,
+# tshark 4.4) meets these; the other stages pass there too, run by hand.
 debian13_stages=(host armhf lint)
 
 # The test command in a minimal Debian 13, its counts added to this run's,
