@@ -30,23 +30,41 @@ def tests_run(build):
 
 
 def missing(report, source):
-    """FILE:LINE for each line of src/ that did not run and each branch not taken."""
+    """FILE:LINE for each line of src/ that did not run and each branch not
+    taken. gcovr 5 lists every line, marking those without code or left out;
+    later ones leave them out, and may list a line once per function that
+    holds it, which counts as one line, run where any of them ran. gcovr 8
+    keeps the branches of a line marked GCOVR_EXCL_BR_LINE, so the markers
+    on the line itself are read here too."""
     found = {"lines": [0, 0], "branches": [0, 0]}
     gaps = []
     for entry in report["files"]:
-        name = os.path.relpath(os.path.join(source, entry["file"]), os.getcwd())
+        path = os.path.join(source, entry["file"])
+        name = os.path.relpath(path, os.getcwd())
+        with open(path, encoding="utf-8") as text:
+            code = [""] + text.read().splitlines()
+        lines = {}
         for line in entry["lines"]:
-            if line["gcovr/noncode"] or line["gcovr/excluded"]:
+            marked = code[line["line_number"]] if line["line_number"] < len(code) else ""
+            if line.get("gcovr/noncode") or line.get("gcovr/excluded") or "GCOVR_EXCL_LINE" in marked:
                 continue
+            run, taken = lines.get(line["line_number"], (False, []))
+            branches = [] if "GCOVR_EXCL_BR_LINE" in marked else line["branches"]
+            hits = [branch["count"] > 0 for branch in branches]
+            if len(hits) == len(taken):
+                hits = [a or b for a, b in zip(hits, taken)]
+            elif taken:
+                hits = taken + hits
+            lines[line["line_number"]] = (run or line["count"] > 0, hits)
+        for number, (run, taken) in sorted(lines.items()):
+            found["lines"][0] += run
             found["lines"][1] += 1
-            found["lines"][0] += line["count"] > 0
-            if line["count"] == 0:
-                gaps.append(f"{name}:{line['line_number']}: line not run")
-            taken = [branch["count"] > 0 for branch in line["branches"]]
             found["branches"][0] += sum(taken)
             found["branches"][1] += len(taken)
-            gaps += [f"{name}:{line['line_number']}: branch {number} of {len(taken)} not taken"
-                     for number, hit in enumerate(taken, 1) if not hit]
+            if not run:
+                gaps.append(f"{name}:{number}: line not run")
+            gaps += [f"{name}:{number}: branch {index} of {len(taken)} not taken"
+                     for index, hit in enumerate(taken, 1) if not hit]
     return found, gaps
 
 
