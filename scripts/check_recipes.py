@@ -29,6 +29,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 import kconfiglib
 
@@ -65,8 +66,9 @@ def kconfig_symbols(text, enable, prefix, stub=""):
     """Parses Kconfig text (after the stub: symbols the build tool defines)
     and selects the package (the symbol enable); returns {name without
     prefix: symbol} for its string and int symbols."""
-    path = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"glow-kconfig-{os.getpid()}")
-    with open(path, "w", encoding="utf-8") as kconfig:
+    # A file of its own: a name chosen here could be someone else's.
+    descriptor, path = tempfile.mkstemp(prefix="glow-kconfig-")
+    with os.fdopen(descriptor, "w", encoding="utf-8") as kconfig:
         kconfig.write(f"{stub}\n{text}")
     try:
         config = kconfiglib.Kconfig(path, warn_to_stderr=False)
@@ -212,8 +214,8 @@ def buildroot_options(values):
 def openwrt_options(values):
     """CMAKE_OPTIONS as OpenWrt's make expands the package's Makefile,
     .config holding values; its build system's includes stubbed."""
-    stubs = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"glow-openwrt-{os.getpid()}")
-    os.makedirs(stubs, exist_ok=True)
+    # A folder of its own, which the clean-up below removes whole.
+    stubs = tempfile.mkdtemp(prefix="glow-openwrt-")
     texts = {"rules.mk": 'qstrip = $(strip $(subst ",,$(1)))\n', "package.mk": "", "cmake.mk": "",
              "show.mk": "$(info $(CMAKE_OPTIONS))\nshow:\n\t@:\n"}
     try:

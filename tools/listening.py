@@ -10,7 +10,6 @@ Exits 0 once the port is bound; 1, saying why, when process PID ends first
 or SECONDS (10) pass.
 """
 
-import os
 import subprocess
 import sys
 import time
