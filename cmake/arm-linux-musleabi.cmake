@@ -8,19 +8,30 @@
 # gcc's -specs= takes). The profile leaves only musl's and gcc's own
 # headers: no libstdc++, so only glow_ctl, its man page and completion, and
 # its system tests build here.
+# A Debian without armel (testing, since Debian 13) has no musl-dev:armel:
+# GLOW_MUSL_ROOT then names a folder where Debian 13's is unpacked, with its
+# profile naming that folder (scripts/common.sh makes one); it is taken from
+# the environment once and kept in the cache.
 # Programs built here run on this machine under qemu-user (QEMU_CPU picks
 # the processor).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
+if(NOT DEFINED GLOW_MUSL_ROOT)
+	set(GLOW_MUSL_ROOT "$ENV{GLOW_MUSL_ROOT}")
+endif()
+set(GLOW_MUSL_ROOT "${GLOW_MUSL_ROOT}" CACHE PATH "Folder holding musl-dev:armel unpacked (empty: the system's own)")
+# try_compile's projects read this file too, without this project's cache.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES GLOW_MUSL_ROOT)
+
 set(GLOW_TARGET_TRIPLET arm-linux-gnueabi)
-set(GLOW_MUSL_PROFILE /usr/lib/arm-linux-musleabi/musl-gcc.specs)
+set(GLOW_MUSL_PROFILE ${GLOW_MUSL_ROOT}/usr/lib/arm-linux-musleabi/musl-gcc.specs)
 set(CMAKE_C_COMPILER ${GLOW_TARGET_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${GLOW_TARGET_TRIPLET}-g++)
 set(CMAKE_C_FLAGS_INIT "-specs=${GLOW_MUSL_PROFILE} -march=armv5te -marm")
 set(CMAKE_CXX_FLAGS_INIT "-specs=${GLOW_MUSL_PROFILE} -march=armv5te -marm")
 
-set(CMAKE_FIND_ROOT_PATH /usr/lib/arm-linux-musleabi /usr/include/arm-linux-musleabi)
+set(CMAKE_FIND_ROOT_PATH ${GLOW_MUSL_ROOT}/usr/lib/arm-linux-musleabi ${GLOW_MUSL_ROOT}/usr/include/arm-linux-musleabi)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

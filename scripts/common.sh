@@ -36,6 +36,15 @@ whole_number() {
 # An absolute path: one that starts with a dash is no option to any tool.
 [[ $GLOW_BUILD == /* ]] || GLOW_BUILD=$PWD/$GLOW_BUILD
 
+# check_musl_root : ends the script unless GLOW_MUSL_ROOT, where set, is the
+# absolute path of a folder holding musl-dev:armel unpacked.
+check_musl_root() {
+	[ -z "${GLOW_MUSL_ROOT:-}" ] ||
+		{ [[ $GLOW_MUSL_ROOT == /* ]] && [ -f "$GLOW_MUSL_ROOT/usr/lib/arm-linux-musleabi/musl-gcc.specs" ]; } ||
+		die "GLOW_MUSL_ROOT='$GLOW_MUSL_ROOT': it takes the absolute path of a folder holding musl-dev:armel unpacked"
+}
+check_musl_root
+
 # clear_build BUILD : removes BUILD when it is a CMake build folder of this
 # project (its CMakeCache.txt names it as this project's build folder);
 # refuses anything else there, touching nothing.
@@ -78,14 +87,60 @@ host_packages() {
 	apt_install g++ cmake make libgtest-dev googletest python3 iproute2 git
 }
 
-# Debian's armel cross compiler and musl for armel (a foreign architecture).
+# The last Debian release with the armel architecture: a Debian without it
+# (testing, since Debian 13) takes its musl for armel from there.
+armel_last_suite=trixie
+
+# arm_static_packages : Debian's armel cross compiler and musl for armel:
+# musl-dev:armel of this machine's suite (a foreign architecture) where the
+# suite has armel, or else the last release's in a folder of its own
+# (musl_package_root).
 arm_static_packages() {
+	apt_install g++-arm-linux-gnueabi
+	[ -z "${GLOW_MUSL_ROOT:-}" ] || return 0
+	[ "$(dpkg-query -W -f='${Status}' musl-dev:armel 2>/dev/null)" != 'install ok installed' ] || return 0
+	if [ -e "$GLOW_CACHE/armel-musl/$armel_last_suite" ] ||
+		! python3 "$GLOW_ROOT/tools/debian_archive.py" has "$GLOW_CACHE/debian-archive" this armel musl-dev; then
+		musl_package_root
+		return
+	fi
 	if ! grep -qx armel <<<"$(dpkg --print-foreign-architectures)"; then
 		[ "$(id -u)" -eq 0 ] || die "armel is not a dpkg architecture here; run as root to add it"
 		dpkg --add-architecture armel
 		GLOW_APT_UPDATED= # the package lists must now include armel's
 	fi
-	apt_install g++-arm-linux-gnueabi musl-dev:armel
+	apt_install musl-dev:armel
+}
+
+# musl_package_root : the last armel release's musl and musl-dev for armel,
+# unpacked once into GLOW_CACHE/armel-musl/SUITE with a package database of
+# their own (which the bills of materials read), and exported as
+# GLOW_MUSL_ROOT for the toolchain file. Made aside and renamed into place,
+# so a run beside this one finds it whole or not at all. Unpacked only: the
+# one maintainer script links a file outside the folder, which the static
+# link never reads. The musl-gcc profile names the folder instead of /usr.
+musl_package_root() {
+	local root=$GLOW_CACHE/armel-musl/$armel_last_suite new debs profile text
+	if [ ! -e "$root" ]; then
+		say "musl for armel from Debian $armel_last_suite, unpacked into $root"
+		mapfile -t debs < <(python3 "$GLOW_ROOT/tools/debian_archive.py" download "$GLOW_CACHE/debian-archive" \
+			"$armel_last_suite" armel "$GLOW_CACHE/debian-archive/debs/$armel_last_suite-armel" musl musl-dev)
+		[ ${#debs[@]} -eq 2 ] || die "Debian $armel_last_suite's musl and musl-dev for armel could not be downloaded"
+		mkdir -p "$GLOW_CACHE/armel-musl"
+		new=$(mktemp -d "$GLOW_CACHE/armel-musl/.new.XXXXXX")
+		mkdir -p "$new/var/lib/dpkg/info" "$new/var/lib/dpkg/updates"
+		: >"$new/var/lib/dpkg/status"
+		dpkg --root="$new" --force-not-root --add-architecture armel
+		dpkg --root="$new" --force-not-root --unpack "${debs[@]}" >/dev/null
+		profile=$new/usr/lib/arm-linux-musleabi/musl-gcc.specs
+		IFS= read -r -d '' text <"$profile" || true # the whole file: gcc needs its closing blank lines
+		text=${text//\/usr\/include\/arm-linux-musleabi/"$root/usr/include/arm-linux-musleabi"}
+		printf '%s' "${text//\/usr\/lib\/arm-linux-musleabi/"$root/usr/lib/arm-linux-musleabi"}" >"$profile"
+		mv -T -- "$new" "$root" 2>/dev/null || rm -rf -- "$new" # a run beside this one was first
+	fi
+	GLOW_MUSL_ROOT=$root
+	check_musl_root
+	export GLOW_MUSL_ROOT
 }
 
 # commit_version COMMIT : the version the commit's CMakeLists.txt states.

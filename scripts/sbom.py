@@ -10,7 +10,9 @@ and start files are inside the binary, so their packages are components
 of glow_ctl's; a shared library the binary needs is the system's, so its
 package is a dependency alone. Each package, its version and its licences
 come from the build machine's package database (dpkg -S, dpkg-query and
-the package's copyright file). The time is SOURCE_DATE_EPOCH and the serial
+the package's copyright file), or from the database of the folder a package
+was unpacked into apart from the system (musl for armel on a Debian
+without armel). The time is SOURCE_DATE_EPOCH and the serial
 number follows from the artefact, so the same build gives the same bytes.
 
 check: validates each file against the CycloneDX 1.5 JSON schema as the
@@ -54,13 +56,13 @@ def linked_files(link_map, binary):
     return inside, {path for path in loaded if os.path.basename(path) in needed}
 
 
-def licences(package):
+def licences(root, package):
     """The licences the package's copyright file states: the License fields
     of a machine-readable file's "Files: *" paragraph, or else the licences
     it names under /usr/share/common-licenses."""
     name = package.split(":")[0]
     path = f"/usr/share/doc/{name}/copyright"
-    with open(path, encoding="utf-8", errors="replace") as copyright_file:
+    with open(os.path.join(root, path.lstrip("/")), encoding="utf-8", errors="replace") as copyright_file:
         text = copyright_file.read()
     if text.startswith("Format:"):
         paragraph = next((p for p in text.split("\n\n") if re.search(r"^Files: \*$", p, re.M)), "")
@@ -73,22 +75,38 @@ def licences(package):
     return [{"license": {"id": n} if n == "MIT" else {"name": n}} for n in unique], path
 
 
+def package_root(path):
+    """The folder whose own package database covers path: the nearest one
+    above it with a var/lib/dpkg/status, or else the system's, "/"."""
+    folder = os.path.dirname(path)
+    while folder != "/":
+        if os.path.isfile(os.path.join(folder, "var", "lib", "dpkg", "status")):
+            return folder
+        folder = os.path.dirname(folder)
+    return "/"
+
+
 def package_of(path):
-    """The package that installed path, as dpkg -S names it (with its
-    architecture when it has several); dpkg may know the file by its other
-    name across the /usr merge, or by the target of a link."""
+    """(root, package): the package database's folder (package_root) and the
+    package that installed path, as dpkg -S names it (with its architecture
+    when it has several); dpkg may know the file by its other name across
+    the /usr merge, or by the target of a link."""
+    root = package_root(path)
     for candidate in (path, os.path.realpath(path), path.removeprefix("/usr"), "/usr" + path):
-        owner = subprocess.run(["dpkg", "-S", candidate], capture_output=True, text=True, check=False).stdout
+        inside = "/" + os.path.relpath(candidate, root)
+        owner = subprocess.run(["dpkg", f"--root={root}", "-S", inside], capture_output=True, text=True,
+                               check=False).stdout
         if owner:
-            return owner.split(": ", 1)[0]
+            return root, owner.split(": ", 1)[0]
     raise SystemExit(f"no package owns {path}")
 
 
-def component(package, files, depended):
-    query = subprocess.run(["dpkg-query", "-W", "-f", "${Version}\t${Architecture}\t${source:Package}", package],
+def component(root, package, files, depended):
+    query = subprocess.run(["dpkg-query", f"--root={root}", "-W", "-f",
+                            "${Version}\t${Architecture}\t${source:Package}", package],
                            capture_output=True, text=True, check=True).stdout
     version, architecture, source = query.split("\t")
-    licence_list, licence_file = licences(package)
+    licence_list, licence_file = licences(root, package)
     name = package.split(":")[0]
     return {"type": "library", "bom-ref": f"{name}@{version}", "name": name, "version": version,
             "purl": f"pkg:deb/debian/{name}@{version}?arch={architecture}", "licenses": licence_list,
@@ -104,9 +122,9 @@ def make(artefact, link_map, binary, commit):
     by_package = {}
     for path in inside | needed:
         by_package.setdefault((package_of(path), path in needed), []).append(path)
-    contained = [component(p, files, False) for (p, needed_too), files in sorted(by_package.items())
+    contained = [component(*p, files, False) for (p, needed_too), files in sorted(by_package.items())
                  if not needed_too]
-    depended = [component(p, files, True) for (p, needed_too), files in sorted(by_package.items()) if needed_too]
+    depended = [component(*p, files, True) for (p, needed_too), files in sorted(by_package.items()) if needed_too]
     version = re.search(r"[_-](\d+(?:\.\d+)+)[_-]", os.path.basename(artefact)).group(1)
     digest = sha256(artefact)
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH", "0"))

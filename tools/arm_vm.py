@@ -10,10 +10,8 @@ Its one network card is renamed to the build's interface and carries the
 device's address; qemu joins it to a tap device in a network namespace of
 the caller's, where the controller is.
 
-The packages come through a private apt configuration per suite and
-architecture (this machine's own sources, the suite name changed for
-another suite; no foreign architecture is added to the host) and are kept
-in a cache folder between runs.
+The packages come from Debian's archive through debian_archive.py, kept in
+a cache folder between runs.
 
 The console is the guest's serial port: commands go in as shell lines, and
 every answer the host waits for starts with "@@", which the echo of the
@@ -24,13 +22,10 @@ command itself never shows (the command writes it with printf).
 
 import base64
 import collections
-import fcntl
 import glob
 import gzip
 import lzma
 import os
-import platform
-import re
 import shlex
 import shutil
 import stat
@@ -41,6 +36,8 @@ import signal
 import threading
 import time
 import traceback
+
+from debian_archive import download, this_suite
 
 # A kernel to boot: its Debian suite (None: this machine's own), its
 # architecture and flavour (linux-image-FLAVOUR is its metapackage), the qemu
@@ -106,65 +103,6 @@ done
 wait
 printf '@@%s %s\\n' "$id" "=$(cat /tmp/together.* | base64 -w0)"
 """
-
-
-def this_suite():
-    return platform.freedesktop_os_release().get("VERSION_CODENAME", "unknown")
-
-
-def apt_config(cache, suite, architecture):
-    """A private apt configuration for one suite and architecture, from this
-    machine's Debian sources with its suite's name replaced."""
-    home = os.path.join(cache, "apt", f"{suite}-{architecture}")
-    for folder in ("state/lists/partial", "archives/partial", "sources"):
-        os.makedirs(os.path.join(home, folder), exist_ok=True)
-    for source in glob.glob("/etc/apt/sources.list.d/*.sources") + glob.glob("/etc/apt/sources.list"):
-        if os.path.isfile(source):
-            with open(source, encoding="utf-8") as lines:
-                text = lines.read()
-            if "debian" not in text:
-                continue
-            name = os.path.basename(source).replace("sources.list", "main.list")
-            with open(os.path.join(home, "sources", name), "w", encoding="utf-8") as copy:
-                copy.write(re.sub(rf"\b{re.escape(this_suite())}\b", suite, text))
-    path = os.path.join(home, "apt.conf")
-    with open(path, "w", encoding="utf-8") as conf:
-        conf.write(f'APT::Architecture "{architecture}";\nAPT::Architectures {{ "{architecture}"; }};\n'
-                   f'Dir::State "{home}/state";\nDir::State::status "/dev/null";\n'
-                   f'Dir::Cache "{home}";\nDir::Etc::SourceList "/dev/null";\n'
-                   f'Dir::Etc::SourceParts "{home}/sources";\nDir::Etc::Preferences "/dev/null";\n'
-                   f'Dir::Etc::PreferencesParts "/dev/null";\n')
-    return {**os.environ, "APT_CONFIG": path}
-
-
-def download(cache, suite, architecture, folder, wanted):
-    """The packages wanted ({name: file pattern}) of one suite and
-    architecture, downloaded once into folder: {name: path of the .deb}.
-    A name given as linux-image-FLAVOUR is the kernel that metapackage
-    depends on. Booted tests side by side take turns at one folder."""
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, ".lock"), "w", encoding="ascii") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if not all(glob.glob(os.path.join(folder, pattern)) for pattern in wanted.values()):
-            env = apt_config(cache, suite, architecture)
-            # An index of one suite (security, say) may fail to download now
-            # and then, or be gone for an old release; what matters is that
-            # the packages are found.
-            subprocess.run(["apt-get", "update", "-q"], env=env, capture_output=True, check=False)
-            subprocess.run(["apt-get", "download", "-q", *(package_name(name, env) for name in wanted)], env=env,
-                           cwd=folder, capture_output=True, check=True)
-        return {name: sorted(glob.glob(os.path.join(folder, pattern)))[-1] for name, pattern in wanted.items()}
-
-
-def package_name(name, env):
-    """name, or for linux-image-FLAVOUR the kernel package it depends on."""
-    if not name.startswith("linux-image-"):
-        return name
-    flavour = name.removeprefix("linux-image-")
-    depends = subprocess.run(["apt-cache", "depends", name], env=env, capture_output=True, text=True,
-                             check=True).stdout
-    return next(word for word in depends.split() if word.startswith("linux-image-") and
-                word.endswith("-" + flavour) and word != name)
 
 
 def fetch(cache, kernel="armmp"):
