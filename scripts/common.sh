@@ -143,6 +143,17 @@ musl_package_root() {
 	export GLOW_MUSL_ROOT
 }
 
+# release_packages [check] : what scripts/release.sh builds with, and with
+# "check" what its reproducibility check runs too. The release tests have
+# them installed before they run side by side: two apt-get runs at once
+# fail on apt's lock.
+release_packages() {
+	host_packages
+	apt_install g++-arm-linux-gnueabihf binutils
+	arm_static_packages
+	[ "${1:-}" != check ] || apt_install reprotest faketime locales-all
+}
+
 # commit_version COMMIT : the version the commit's CMakeLists.txt states.
 commit_version() {
 	git -C "$GLOW_ROOT" show "$1:CMakeLists.txt" | sed -n 's/^project(glow_ctl VERSION \([^ ]*\) .*/\1/p'

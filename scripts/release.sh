@@ -81,7 +81,6 @@ check_dist "$dist"
 # check_reproducible : the --check run: reprotest calls this script twice
 # (without --check), in copies of the checkout's git data and scripts.
 check_reproducible() {
-	apt_install reprotest faketime locales-all
 	local store variations=-all,+environment,+build_path,+aslr,+num_cpus,+time,+home,+locales,+exec_path,+timezone,+umask
 	store=$(mktemp -d)
 	say "reprotest: two releases of $(git -C "$GLOW_ROOT" log -1 --format=%h), varying ${variations#-all,}"
@@ -97,9 +96,7 @@ check_reproducible() {
 	echo "reproducible: both builds give the same artefacts, kept in $dist"
 }
 
-host_packages
-apt_install g++-arm-linux-gnueabihf binutils
-arm_static_packages
+release_packages ${check:+check}
 
 # Before this run sets its own locale and umask below: reprotest's second
 # build must see the ones it varies.

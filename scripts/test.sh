@@ -96,6 +96,7 @@ stage_packages() {
 	coverage) apt_install gcovr ;;
 	lint) apt_install clang-format clang-tidy man-db lua-check shellcheck ;;
 	release)
+		release_packages check
 		apt_install python3-jsonschema ca-certificates qemu-system-arm
 		# A machine with another Node.js package (one that ships npm itself)
 		# has npm already; Debian's own comes with its npm package.

@@ -106,33 +106,51 @@ printf '@@%s %s\\n' "$id" "=$(cat /tmp/together.* | base64 -w0)"
 
 
 def fetch(cache, kernel="armmp"):
-    """The kernel's package and its userland's busybox and C library,
-    downloaded once into cache: {"kernel", "busybox", "libc": path of the
-    .deb}. Each suite's packages lie apart, so the guest boots the kernel
-    of the Debian this machine runs, also after it was upgraded."""
+    """The kernel's packages and its userland's busybox and C library,
+    downloaded once into cache: {"kernel": paths of the kernel's .debs,
+    "busybox", "libc": path of the .deb}. Each suite's packages lie apart,
+    so the guest boots the kernel of the Debian this machine runs, also
+    after it was upgraded."""
     cache = os.path.abspath(cache)
     board = KERNELS[kernel]
     suite = board.suite or this_suite()
     userland = board.userland or this_suite()
-    packages = download(cache, suite, board.architecture, os.path.join(cache, "debs", suite, board.architecture),
-                        {f"linux-image-{board.flavour}": f"linux-image-*-{board.flavour}_*.deb"})
-    packages = {"kernel": next(iter(packages.values()))}
-    packages.update(download(cache, userland, "armhf", os.path.join(cache, "debs", userland, "armhf"),
-                             {"busybox-static": "busybox-static_*_armhf.deb", "libc6": "libc6_*_armhf.deb"}))
-    return {"kernel": packages["kernel"], "busybox": packages["busybox-static"], "libc": packages["libc6"]}
+    folder = os.path.join(cache, "debs", suite, board.architecture)
+    image = download(cache, suite, board.architecture, folder,
+                     {f"linux-image-{board.flavour}": f"linux-image-*-{board.flavour}_*.deb"}).popitem()[1]
+    parts = download(cache, suite, board.architecture, folder, {name: f"{name}_*.deb" for name in kernel_parts(image)})
+    packages = download(cache, userland, "armhf", os.path.join(cache, "debs", userland, "armhf"),
+                        {"busybox-static": "busybox-static_*_armhf.deb", "libc6": "libc6_*_armhf.deb"})
+    return {"kernel": [image, *parts.values()], "busybox": packages["busybox-static"], "libc": packages["libc6"]}
+
+
+def kernel_parts(image):
+    """The packages beside a kernel's image package that hold its kernel and
+    its modules: none up to Debian 13; after it, the linux-binary-RELEASE and
+    linux-modules-RELEASE it depends on."""
+    release = os.path.basename(image).split("_")[0].removeprefix("linux-image-")
+    depends = subprocess.run(["dpkg-deb", "-f", image, "Depends"], capture_output=True, text=True,
+                             check=True).stdout
+    named = {alternative.split()[0] for alternative in depends.replace("|", ",").split(",") if alternative.strip()}
+    return [name for name in (f"linux-binary-{release}", f"linux-modules-{release}") if name in named]
 
 
 def unpack(deb, root, *members):
-    """Unpacks a package into root: all of it, or the members (wildcards) given."""
+    """Unpacks a package into root: all of it, or those of the members
+    (wildcards) given that it holds."""
     if not members:
         subprocess.run(["dpkg-deb", "-x", deb, root], check=True)
         return
     os.makedirs(root, exist_ok=True)
     contents = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
-    subprocess.run(["tar", "-x", "--wildcards", "-C", root, *members], stdin=contents.stdout, check=True)
+    # tar ends with 2 when a member is not there, and says so for each.
+    tar = subprocess.run(["tar", "-x", "--wildcards", "-C", root, *members], stdin=contents.stdout,
+                         stderr=subprocess.PIPE, text=True, check=False)
     contents.stdout.close()
-    if contents.wait() != 0:
-        raise RuntimeError(f"cannot read {deb}")
+    missing = all(line.endswith("Not found in archive") or line.startswith("tar: Exiting")
+                  for line in tar.stderr.splitlines())
+    if contents.wait() != 0 or tar.returncode not in ((0, 2) if missing else (0,)):
+        raise RuntimeError(f"cannot read {deb}: {tar.stderr.strip()}")
 
 
 def write_cpio(root, out):
@@ -178,9 +196,14 @@ def build_image(packages, work, own, interface, deb=None, tarball=None):
     shutil.rmtree(root, ignore_errors=True)
     kernel_tree = os.path.join(work, "kernel")
     if not os.path.isdir(kernel_tree):
-        # Modules lie in /lib or /usr/lib, compressed or not, by release.
-        unpack(packages["kernel"], kernel_tree, "./boot/vmlinuz-*",
-               *(f"*/modules/*/{module}*" for module in MODULES))
+        # Modules lie in /lib or /usr/lib, compressed or not, by release;
+        # after Debian 13 the kernel lies beside them, as vmlinuz.
+        for part in packages["kernel"]:
+            unpack(part, kernel_tree, "./boot/vmlinuz-*", "./usr/lib/modules/*/vmlinuz",
+                   *(f"*/modules/*/{module}*" for module in MODULES))
+        for image in glob.glob(os.path.join(kernel_tree, "usr", "lib", "modules", "*", "vmlinuz")):
+            os.makedirs(os.path.join(kernel_tree, "boot"), exist_ok=True)
+            os.replace(image, os.path.join(kernel_tree, "boot", "vmlinuz-" + os.path.basename(os.path.dirname(image))))
     for folder in ("bin", "proc", "sys", "dev", "tmp", "modules", "opt"):
         os.makedirs(os.path.join(root, folder), exist_ok=True)
     # Debian 13 merged /usr: its busybox lies in /usr/bin and its C library
@@ -213,7 +236,10 @@ def build_image(packages, work, own, interface, deb=None, tarball=None):
         os.chmod(path, 0o755)
     initrd = os.path.join(work, "initrd.gz")
     write_cpio(root, initrd)
-    return glob.glob(os.path.join(kernel_tree, "boot", "vmlinuz-*"))[0], initrd
+    kernels = glob.glob(os.path.join(kernel_tree, "boot", "vmlinuz-*"))
+    if not kernels:
+        raise RuntimeError(f"no kernel in {' '.join(packages['kernel'])}")
+    return kernels[0], initrd
 
 
 class Guest:

@@ -7,9 +7,13 @@
   the licence file by its path in the package, not in this machine's cache;
 - the private apt sources of another suite have this machine's suite name
   replaced however the sources name it (testing's say "testing", its
-  os-release "forky").
+  os-release "forky");
+- a booted guest's image finds the kernel and its network modules in one
+  package (up to Debian 13) or in the linux-binary and linux-modules
+  packages its image package depends on (after).
 """
 
+import lzma
 import os
 import subprocess
 import sys
@@ -19,6 +23,7 @@ from unittest import mock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "..", "scripts"), os.path.join(HERE, "..", "..", "tools")]
+import arm_vm  # noqa: E402 # pylint: disable=wrong-import-position
 import debian_archive  # noqa: E402 # pylint: disable=wrong-import-position
 import sbom  # noqa: E402 # pylint: disable=wrong-import-position
 
@@ -34,17 +39,25 @@ COPYRIGHT = "Format: https://www.debian.org/doc/packaging-manuals/copyright-form
             "Files: *\nCopyright: nobody\nLicense: MIT\n\nFiles: debian/*\nLicense: GPL-2+\n"
 
 
+def built_package(scratch, name, files, depends=""):
+    """A .deb of name built in scratch holding files ({path: text or bytes})."""
+    tree = os.path.join(scratch, name)
+    files = {"DEBIAN/control": CONTROL.replace("glow-fake", name) + (f"Depends: {depends}\n" if depends else ""),
+             **files}
+    for path, text in files.items():
+        os.makedirs(os.path.dirname(os.path.join(tree, path)), exist_ok=True)
+        with open(os.path.join(tree, path), "wb") as out:
+            out.write(text if isinstance(text, bytes) else text.encode())
+    deb = os.path.join(scratch, f"{name}_2.4-1_armel.deb")
+    subprocess.run(["dpkg-deb", "--root-owner-group", "-b", tree, deb], check=True, capture_output=True)
+    return deb
+
+
 def unpacked_package(scratch):
     """A package built here and unpacked into scratch/root with a package
     database of its own: the root and the path of its one library."""
-    tree = os.path.join(scratch, "tree")
-    for folder, name, text in (("DEBIAN", "control", CONTROL), ("usr/share/doc/glow-fake", "copyright", COPYRIGHT),
-                               ("usr/lib/arm-linux-musleabi", "libfake.a", "!<arch>\n")):
-        os.makedirs(os.path.join(tree, folder), exist_ok=True)
-        with open(os.path.join(tree, folder, name), "w", encoding="utf-8") as out:
-            out.write(text)
-    deb = os.path.join(scratch, "glow-fake.deb")
-    subprocess.run(["dpkg-deb", "--root-owner-group", "-b", tree, deb], check=True, capture_output=True)
+    deb = built_package(scratch, "glow-fake", {"usr/share/doc/glow-fake/copyright": COPYRIGHT,
+                                               "usr/lib/arm-linux-musleabi/libfake.a": "!<arch>\n"})
     root = os.path.join(scratch, "root")
     os.makedirs(os.path.join(root, "var", "lib", "dpkg", "info"))
     os.makedirs(os.path.join(root, "var", "lib", "dpkg", "updates"))
@@ -73,7 +86,7 @@ class Bills(unittest.TestCase):
             # A folder with no database of its own, under one that has one.
             root, _ = unpacked_package(scratch)
             self.assertEqual(sbom.package_root(os.path.join(root, "usr", "lib", "x", "y.a")), root)
-            self.assertEqual(sbom.package_root(os.path.join(scratch, "tree", "usr", "y.a")), "/")
+            self.assertEqual(sbom.package_root(os.path.join(scratch, "glow-fake", "usr", "y.a")), "/")
 
 
 class Sources(unittest.TestCase):
@@ -104,6 +117,46 @@ class Sources(unittest.TestCase):
         self.assertEqual(self.copied(testing, text.format("testing"), "forky"), text.format("testing"))
         both = "URIs: http://archive.invalid/debian\nSuites: {} testing\n"
         self.assertEqual(self.copied(bookworm, both.format("bookworm"), "trixie"), both.format("trixie"))
+
+
+class Kernels(unittest.TestCase):
+    def booted_image(self, scratch, kernel):
+        """The guest's image built from these kernel packages: its kernel's
+        name and its modules; the package's glow_ctl alone beside the C
+        library, and nothing of the kernel's but its network modules."""
+        userland = {"busybox": built_package(scratch, "busybox-static", {"bin/busybox": "#!/bin/sh\n"}),
+                    "libc": built_package(scratch, "libc6", {"usr/lib/arm-linux-gnueabihf/libc.so.6": ""})}
+        glow = built_package(scratch, "glow-ctl", {"usr/bin/glow_ctl": ""})
+        work = tempfile.mkdtemp(dir=scratch)
+        image, _ = arm_vm.build_image({"kernel": kernel, **userland}, work, "169.254.100.1", "eth1", deb=glow)
+        root = os.path.join(work, "root")
+        self.assertEqual(sorted(os.listdir(os.path.join(root, "usr", "bin"))), ["glow_ctl"])
+        self.assertEqual(sorted(os.listdir(os.path.join(root, "usr", "lib"))), ["arm-linux-gnueabihf"])
+        return os.path.basename(image), sorted(os.listdir(os.path.join(root, "modules")))
+
+    def test_the_kernel_and_its_modules_are_found_in_either_layout(self):
+        modules = {f"lib/modules/6.1.0-9-armmp/{module}": "" for module in arm_vm.MODULES[1:]}
+        with tempfile.TemporaryDirectory(prefix="glow-packages-") as scratch:
+            whole = built_package(scratch, "linux-image-6.1.0-9-armmp",
+                                  {"boot/vmlinuz-6.1.0-9-armmp": "", **modules}, "linux-base, kmod")
+            self.assertEqual(arm_vm.kernel_parts(whole), [])
+            self.assertEqual(self.booted_image(scratch, [whole]),
+                             ("vmlinuz-6.1.0-9-armmp", ["failover.ko", "net_failover.ko", "virtio_net.ko"]))
+        release = "7.2.12+deb14-armmp"
+        with tempfile.TemporaryDirectory(prefix="glow-packages-") as scratch:
+            image = built_package(scratch, f"linux-image-{release}", {"usr/share/doc/x/README": ""},
+                                  f"dracut | initramfs-tools, linux-binary-{release} (= 7.2.12-1), "
+                                  f"linux-modules-{release} (= 7.2.12-1)")
+            parts = arm_vm.kernel_parts(image)
+            self.assertEqual(parts, [f"linux-binary-{release}", f"linux-modules-{release}"])
+            binary = built_package(scratch, parts[0], {f"usr/lib/modules/{release}/vmlinuz": ""})
+            named = {f"usr/lib/modules/{release}/{module}.xz": lzma.compress(b"module") for module in arm_vm.MODULES}
+            with_modules = built_package(scratch, parts[1], named)
+            self.assertEqual(self.booted_image(scratch, [image, binary, with_modules]),
+                             (f"vmlinuz-{release}", sorted(os.path.basename(m) for m in arm_vm.MODULES)))
+            # A kernel package without a kernel is said so, not booted.
+            with self.assertRaisesRegex(RuntimeError, "no kernel in"):
+                self.booted_image(scratch, [image])
 
 
 if __name__ == "__main__":
