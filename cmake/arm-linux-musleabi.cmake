@@ -8,7 +8,7 @@
 # gcc's -specs= takes). The profile leaves only musl's and gcc's own
 # headers: no libstdc++, so only glow_ctl, its man page and completion, and
 # its system tests build here.
-# A Debian without armel (testing, since Debian 13) has no musl-dev:armel:
+# A Debian without armel (testing, after Debian 13) has no musl-dev:armel:
 # GLOW_MUSL_ROOT then names a folder where Debian 13's is unpacked, with its
 # profile naming that folder (scripts/common.sh makes one); it is taken from
 # the environment once and kept in the cache.

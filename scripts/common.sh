@@ -88,7 +88,7 @@ host_packages() {
 }
 
 # The last Debian release with the armel architecture: a Debian without it
-# (testing, since Debian 13) takes its musl for armel from there.
+# (testing, after Debian 13) takes its musl for armel from there.
 armel_last_suite=trixie
 
 # arm_static_packages : Debian's armel cross compiler and musl for armel:
