@@ -19,7 +19,9 @@
 # the first build's artefacts are kept. --dist writes somewhere else than
 # dist/: a folder that is new, empty or holds an earlier release (its
 # SHA256SUMS names exactly the files there), which the new one replaces.
-# Anything else there is refused, and nothing is touched.
+# Anything else there is refused, and nothing is touched. On a Debian
+# without armel the static file links the last armel release's musl
+# (GLOW_MUSL_ROOT, as the test command has it).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 

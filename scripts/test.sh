@@ -16,7 +16,8 @@
 #
 # Reads: CI (true: a skipped test fails the run), GLOW_JOBS (parallel jobs, a
 # whole number from 1 to 64, 2), GLOW_BUILD (the firmware build's folder,
-# build/), XDG_CACHE_HOME or HOME (downloads kept between runs).
+# build/), XDG_CACHE_HOME or HOME (downloads kept between runs),
+# GLOW_MUSL_ROOT (musl for armel unpacked, where the suite has no armel).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 

@@ -90,6 +90,8 @@ REFUSED = [
     ("jobs that are no number", ["test.sh", "host"], {"GLOW_JOBS": "two"}, ["GLOW_JOBS"]),
     ("no jobs", ["test.sh", "host"], {"GLOW_JOBS": "0"}, ["GLOW_JOBS"]),
     ("a benchmark of no runs", ["../bench/run.sh", "--runs", "-5"], {}, ["--runs"]),
+    ("musl for armel in a folder of files", ["release.sh"], {"GLOW_MUSL_ROOT": "CANARY"}, ["='CANARY'", "musl-dev"]),
+    ("musl for armel at a relative path", ["test.sh", "arm-static"], {"GLOW_MUSL_ROOT": "usr"}, ["='usr'", "musl-dev"]),
 ]
 
 
