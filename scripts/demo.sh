@@ -78,9 +78,9 @@ if [ -n "$arm_vm" ]; then
 	echo "   <-> a booted ARM guest, Cortex-A15 ($interface $own)"
 	# run_glow_ctl ARGS... : boots the guest, runs the package's glow_ctl
 	# there once; the launcher prints what it printed and its status, and
-	# exits with that status.
+	# exits with that status (-B: it writes no bytecode into the checkout).
 	run_glow_ctl() {
-		python3 "$GLOW_ROOT/tools/arm_vm.py" demo "$GLOW_CACHE/arm-vm" \
+		python3 -B "$GLOW_ROOT/tools/arm_vm.py" demo "$GLOW_CACHE/arm-vm" \
 			"$testnet_controller" glowtap0 "$own" "$interface" cortex-a15 "$package" -- "$@" &
 		vm_pid=$!
 		local status=0
