@@ -99,8 +99,7 @@ arm_static_packages() {
 	apt_install g++-arm-linux-gnueabi
 	[ -z "${GLOW_MUSL_ROOT:-}" ] || return 0
 	[ "$(dpkg-query -W -f='${Status}' musl-dev:armel 2>/dev/null)" != 'install ok installed' ] || return 0
-	if [ -e "$GLOW_CACHE/armel-musl/$armel_last_suite" ] ||
-		! python3 "$GLOW_ROOT/tools/debian_archive.py" has "$GLOW_CACHE/debian-archive" this armel musl-dev; then
+	if ! python3 "$GLOW_ROOT/tools/debian_archive.py" has "$GLOW_CACHE/debian-archive" this armel musl-dev; then
 		musl_package_root
 		return
 	fi
